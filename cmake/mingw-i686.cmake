@@ -1,0 +1,19 @@
+# Cross-compiles for 32-bit Windows with Debian's mingw-w64 toolchain; test programs run
+# under Wine through scripts/wine-run, which keeps them inside the build's sandbox.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(TOOLCHAIN_PREFIX i686-w64-mingw32)
+# The posix thread model: its C++ library has the std::mutex that GoogleTest needs.
+set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
+set(CMAKE_STRIP ${TOOLCHAIN_PREFIX}-strip)
+set(CMAKE_OBJDUMP ${TOOLCHAIN_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run --build ${CMAKE_BINARY_DIR})

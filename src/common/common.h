@@ -1,0 +1,28 @@
+// Shared by every part of the program: the trace sink, bounded text formatting, system
+// error texts and the argument vector split from the process command line.
+#pragma once
+
+#include <windows.h>
+
+// The platform's maximum path length, terminator included.
+const int kPathSize = MAX_PATH;
+// Trace lines of the arguments and of the setup command are formatted into this size.
+const int kTraceLineSize = 768;
+
+// Takes one NUL-terminated line. The release build discards it; the diagnostic build passes
+// it to the debugger output.
+void Trace(const char* text);
+
+// printf-style %s and %d into out, never writing more than capacity bytes (terminator
+// included); a line that does not fit is cut. Returns false when it was cut.
+bool FormatText(char* out, int capacity, const char* format, ...);
+
+// The system's message text for an error code followed by "\r\n", cut to capacity; a line
+// with the decimal code when the system has no text for it.
+void FormatSystemError(DWORD code, char* out, int capacity);
+
+// Splits a command line into the argument vector that ArgCount() and Arg() read.
+void LoadArguments(const char* commandLine);
+int ArgCount();
+// The argument at index, or an empty text when there is no such argument.
+const char* Arg(int index);

@@ -1,0 +1,105 @@
+#include "entry.h"
+
+#include <stdlib.h>
+
+#include "../cleanup/cleanup.h"
+#include "../common/common.h"
+#include "../setup/setup.h"
+
+// How long the Original keeps the copy's delete-on-close handle open for the Clone to start.
+const DWORD kCloneStartWait = 8000;
+const int kCloneCommandLineSize = 512;
+
+static void TraceArguments() {
+    Trace("Program arguments: \r\n");
+    for (int i = 0; i < ArgCount(); ++i) {
+        char line[kTraceLineSize];
+        FormatText(line, sizeof(line), "__argv[%d] = %s\r\n", i, Arg(i));
+        Trace(line);
+    }
+}
+
+// The role number: below zero for the Original, otherwise the Original's process handle.
+static int RoleNumber() {
+    return atoi(Arg(1));
+}
+
+static void RunClone() {
+    Trace("Clone EXE\r\n");
+    HANDLE original = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(RoleNumber()));
+    WaitForSingleObject(original, INFINITE);
+    CloseHandle(original);
+    DeleteHostIni();
+    RemoveStagingFolders();
+    Trace("Clone EXE terminated\r\n");
+}
+
+bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDLE original,
+                            const char* originalPath) {
+    return FormatText(out, capacity, "\"%s\" %d \"%s\"", copyPath,
+                      static_cast<int>(reinterpret_cast<INT_PTR>(original)), originalPath);
+}
+
+static bool StartClone(char* commandLine, PROCESS_INFORMATION* clone) {
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    return CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, clone) !=
+           FALSE;
+}
+
+// Copies the executable to a new temporary file, held delete-on-close, and starts the copy as
+// the Clone with an inheritable handle to this process, which the Clone waits on.
+static void HandOffToClone() {
+    char selfPath[kPathSize];
+    DWORD selfLength = GetModuleFileNameA(NULL, selfPath, sizeof(selfPath));
+    bool selfPathWhole = selfLength > 0 && selfLength < sizeof(selfPath);
+
+    char copyPath[kPathSize];
+    GetTempPathA(sizeof(copyPath), copyPath);
+    // Without a new temporary file the buffer still names the temporary folder, which must
+    // never be opened delete-on-close.
+    bool copyMade = GetTempFileNameA(copyPath, "Del", 0, copyPath) != 0;
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (copyMade) {
+        CopyFileA(selfPath, copyPath, FALSE);
+        copy = CreateFileA(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    }
+    HANDLE self = OpenProcess(SYNCHRONIZE, TRUE, GetCurrentProcessId());
+
+    char commandLine[kCloneCommandLineSize];
+    PROCESS_INFORMATION clone;
+    if (selfPathWhole && copyMade &&
+        FormatCloneCommandLine(commandLine, sizeof(commandLine), copyPath, self, selfPath) &&
+        StartClone(commandLine, &clone)) {
+        WaitForSingleObject(clone.hProcess, kCloneStartWait);
+        CloseHandle(clone.hThread);
+        CloseHandle(clone.hProcess);
+    } else {
+        Trace("Cannot start Clone.EXE\r\n");
+    }
+    CloseHandle(self);
+    CloseHandle(copy);
+    Trace("Original EXE terminated\r\n");
+}
+
+static void RunOriginal() {
+    Trace("Original EXE\r\n");
+    if (RunLocalSetup()) {
+        HandOffToClone();
+    }
+}
+
+int RunEntry() {
+    TraceArguments();
+    if (ArgCount() < 3) {
+        return 0;
+    }
+    if (RoleNumber() >= 0) {
+        RunClone();
+    } else {
+        RunOriginal();
+    }
+    return 0;
+}

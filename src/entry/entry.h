@@ -1,0 +1,12 @@
+// Process entry: argument trace, role choice and the Original's hand-off to the Clone.
+#pragma once
+
+#include <windows.h>
+
+// Runs the role that argument 1 selects, on the arguments already loaded. Always 0.
+int RunEntry();
+
+// The Clone's command line: the temporary copy's path in quotes, the Original's process
+// handle in decimal and the Original's path in quotes. False when it does not fit.
+bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDLE original,
+                            const char* originalPath);

@@ -1,0 +1,79 @@
+#include "setup.h"
+
+#include <string.h>
+
+#include "../common/common.h"
+
+// The setup's exit code when it needs a reboot before the staging folder may go.
+const DWORD kRebootNeeded = 4096;
+
+// CreateProcessA may write into the command line, so it gets a copy that holds any command
+// line the platform accepts.
+static char gSetupCommandLine[32768];
+
+static void TraceSetupArguments() {
+    char line[kTraceLineSize];
+    FormatText(line, sizeof(line), "LocalSetup cmd line = %s\r\n", gSetupCommandLine);
+    Trace(line);
+    FormatText(line, sizeof(line), "Starting drive and directory = %s\r\n", Arg(3));
+    Trace(line);
+    FormatText(line, sizeof(line), " %s\r\n", Arg(4));
+    Trace(line);
+}
+
+static bool StartSetup(PROCESS_INFORMATION* process) {
+    SECURITY_ATTRIBUTES processAttributes = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
+    SECURITY_ATTRIBUTES threadAttributes = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    const char* directory = ArgCount() >= 4 ? Arg(3) : NULL;
+    return CreateProcessA(NULL, gSetupCommandLine, &processAttributes, &threadAttributes, FALSE,
+                          HIGH_PRIORITY_CLASS, NULL, directory, &startup, process) != FALSE;
+}
+
+static void TraceLaunchFailure() {
+    Trace("Launch setup failed\r\n");
+    char error[120];
+    FormatSystemError(GetLastError(), error, sizeof(error));
+    Trace(error);
+    Trace("Delete HOST.INI file.\r\n");
+}
+
+// Waits for the setup and counts a reboot it asks for.
+static void AwaitSetup(HANDLE setup) {
+    if (WaitForSingleObject(setup, INFINITE) == WAIT_FAILED) {
+        return;
+    }
+    DWORD exitCode;
+    if (GetExitCodeProcess(setup, &exitCode)) {
+        char line[48];
+        FormatText(line, sizeof(line), "Setup Exit Code= %d\r\n", static_cast<int>(exitCode));
+        Trace(line);
+        if (exitCode == kRebootNeeded) {
+            SetWaitingReboot();
+        }
+    }
+    Trace("Local Setup terminated\r\n");
+}
+
+bool RunLocalSetup() {
+    if (ArgCount() < 3) {
+        return false;
+    }
+    if (ArgCount() >= 5 && _strcmpi(Arg(4), "RunOnce") == 0) {
+        ClearWaitingReboot();
+    }
+    lstrcpynA(gSetupCommandLine, Arg(2), sizeof(gSetupCommandLine));
+    TraceSetupArguments();
+
+    PROCESS_INFORMATION process;
+    if (!StartSetup(&process)) {
+        TraceLaunchFailure();
+        return false;
+    }
+    CloseHandle(process.hThread);
+    AwaitSetup(process.hProcess);
+    CloseHandle(process.hProcess);
+    return !IsWaitingReboot();
+}

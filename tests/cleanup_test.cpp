@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "cleanup/cleanup.h"
+#include "support/recording_trace.h"
+#include "support/sandbox.h"
+
+static std::string StagingRoot(const std::string& executable) {
+    char root[MAX_PATH] = "unchanged";
+    return StagingRootOf(executable.c_str(), root) ? root : "refused";
+}
+
+TEST(StagingRoot, IsTheParentOfTheExecutablesFolder) {
+    EXPECT_EQ(StagingRoot("C:\\stage\\setup\\x.exe"), "C:\\stage\\setup\\..\\");
+    EXPECT_EQ(StagingRoot("C:/stage/setup/x.exe"), "C:/stage/setup/..\\");
+    EXPECT_EQ(StagingRoot("C:\\a\\b\\c\\x.exe"), "C:\\a\\b\\c\\..\\");
+    EXPECT_EQ(StagingRoot("\\\\server\\share\\a\\b\\x.exe"), "\\\\server\\share\\a\\b\\..\\");
+}
+
+TEST(StagingRoot, RefusesRootsAndPathsOutsideAStagedTree) {
+    const char* refused[] = {
+        "C:\\x.exe",          "C:\\setup\\x.exe",         "x.exe",
+        "setup\\x.exe",       "stage\\setup\\x.exe",      "\\stage\\setup\\x.exe",
+        "C:stage\\setup\\x.exe", "\\\\server\\share\\a\\x.exe", "\\\\server\\share",
+        "\\\\?\\C:\\stage\\setup\\x.exe", "\\\\.\\C:\\stage\\setup\\x.exe",
+        "C:\\stage\\..\\setup\\x.exe", "C:\\stage\\.\\x.exe", "C:\\stage\\\\setup\\x.exe",
+        "C:\\stage\\...\\x.exe", "",
+    };
+    for (const char* path : refused) {
+        EXPECT_EQ(StagingRoot(path), "refused") << path;
+    }
+}
+
+TEST(StagingRoot, RefusesAFolderPathThePathSplittingWouldCut) {
+    std::string fits = "C:\\" + std::string(120, 'a') + "\\" + std::string(129, 'b') + "\\x.exe";
+    EXPECT_NE(StagingRoot(fits), "refused");
+    std::string cut = "C:\\" + std::string(120, 'a') + "\\" + std::string(130, 'b') + "\\x.exe";
+    EXPECT_EQ(StagingRoot(cut), "refused");
+}
+
+class Walk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        base = FreshFolder("walk", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        ClearTraceLines();
+    }
+    std::string base;
+};
+
+TEST_F(Walk, RemovesDeepTreesWithReadOnlyFilesAndFolders) {
+    std::string tree = base + "tree\\";
+    MakeFolders(tree + "a\\b\\c\\d\\e");
+    MakeFolders(tree + "empty");
+    WriteFile(tree + "top.txt");
+    WriteFile(tree + "a\\b\\c\\d\\e\\deep.txt");
+    WriteFile(tree + "a\\ro.txt");
+    SetReadOnly(tree + "a\\ro.txt");
+    SetReadOnly(tree + "a\\b");
+    SetReadOnly(tree + "a\\b\\c\\d\\e\\deep.txt");
+    WriteFile(base + "beside.txt");
+    DeleteTree(tree.c_str());
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(Exists(base + "beside.txt"));
+    EXPECT_TRUE(TraceLines().empty());
+}
+
+TEST_F(Walk, ReadOnlyStagingFolderIsClearedThroughItsDotEntry) {
+    std::string tree = base + "tree\\";
+    MakeFolders(tree + "sub");
+    SetReadOnly(tree);
+    DeleteTree(tree.c_str());
+    EXPECT_FALSE(Exists(tree));
+}
+
+TEST_F(Walk, FileHeldOpenStaysAndEachEnclosingFolderFailureIsTraced) {
+    std::string tree = base + "tree\\";
+    MakeFolders(tree + "held\\inner");
+    MakeFolders(tree + "free");
+    WriteFile(tree + "free\\f.txt");
+    WriteFile(tree + "held\\inner\\open.txt");
+    WriteFile(tree + "held\\other.txt");
+    HANDLE open = CreateFileA((tree + "held\\inner\\open.txt").c_str(), GENERIC_READ, 0, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    DeleteTree(tree.c_str());
+    CloseHandle(open);
+    EXPECT_TRUE(Exists(tree + "held\\inner\\open.txt"));
+    EXPECT_FALSE(Exists(tree + "held\\other.txt"));
+    EXPECT_FALSE(Exists(tree + "free"));
+    // inner, held and the tree itself could not be removed.
+    EXPECT_EQ(TraceLines().size(), 3u);
+    for (const std::string& line : TraceLines()) {
+        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    }
+}
+
+TEST_F(Walk, MissingFolderIsTraced) {
+    DeleteTree((base + "missing\\").c_str());
+    EXPECT_EQ(TraceLines().size(), 1u);
+}
+
+TEST_F(Walk, EntryPathTooLongIsSkippedNotCut) {
+    std::string tree = base + "tree\\";
+    std::string folder = tree + std::string(240 - tree.size(), 'f') + "\\";
+    MakeFolders(folder);
+    // Only a literal path reaches a name beyond the path length limit.
+    std::string longFile = folder + std::string(30, 'n');
+    WriteFile("\\\\?\\" + longFile);
+    ASSERT_TRUE(Exists("\\\\?\\" + longFile));
+    WriteFile(folder + "short.txt");
+    DeleteTree(tree.c_str());
+    EXPECT_TRUE(Traced("Entry skipped: its path is too long\r\n"));
+    EXPECT_TRUE(Exists("\\\\?\\" + longFile));
+    EXPECT_FALSE(Exists(folder + "short.txt"));
+    DeleteFileA(("\\\\?\\" + longFile).c_str());
+}
+
+// make-links.sh has prepared S:\links\stage\setup\ with a link "outside" to S:\links\target\,
+// which holds keep.txt, and a read-only file.
+TEST_F(Walk, FolderLinkIsRemovedButNeverEntered) {
+    std::string target = "S:\\links\\target\\";
+    ASSERT_TRUE(Exists(target + "keep.txt"));
+    DWORD link = GetFileAttributesA("S:\\links\\stage\\setup\\outside");
+    ASSERT_NE(link & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    DeleteTree("S:\\links\\stage\\");
+    EXPECT_TRUE(Exists(target + "keep.txt"));
+    EXPECT_TRUE(Exists(target + "readonly.txt"));
+    EXPECT_NE(GetFileAttributesA((target + "readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(Exists("S:\\links\\stage\\setup\\file.txt"));
+}
+
+TEST_F(Walk, RemoveStagingFoldersTakesTheWholeStagedTree) {
+    std::string stage = base + "stage\\";
+    MakeFolders(stage + "setup");
+    MakeFolders(stage + "data\\more");
+    WriteFile(stage + "setup\\x.exe");
+    SetReadOnly(stage + "setup\\x.exe");
+    WriteFile(stage + "data\\more\\f.txt");
+    WriteFile(base + "canary.txt");
+    MakeFolders(base + "beside");
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_TRUE(Exists(base + "canary.txt"));
+    EXPECT_TRUE(Exists(base + "beside"));
+    EXPECT_TRUE(Traced("Cannot delete the original EXE\r\n"));
+    EXPECT_TRUE(Traced(stage + "setup\\..\\\r\n"));
+}
+
+TEST_F(Walk, RefusedStagingRootKeepsTheTree) {
+    MakeFolders("S:\\walkroot");
+    WriteFile("S:\\walkroot\\x.exe");
+    WriteFile("S:\\walkroot\\keep.txt");
+    UseCommandLine("c.tmp 0 S:\\walkroot\\x.exe");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists("S:\\walkroot\\x.exe"));
+    EXPECT_TRUE(Exists("S:\\walkroot\\keep.txt"));
+    EXPECT_TRUE(Exists("S:\\bin"));
+    RemoveAll("S:\\walkroot");
+}
+
+TEST(HostIni, IsDeletedFromTheWindowsDirectory) {
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof(windows));
+    std::string hostIni = std::string(windows) + "\\HOST.INI";
+    WriteFile(hostIni);
+    DeleteHostIni();
+    EXPECT_FALSE(Exists(hostIni));
+    DeleteHostIni();
+}

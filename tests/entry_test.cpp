@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "common/common.h"
+#include "entry/entry.h"
+#include "support/recording_trace.h"
+#include "support/sandbox.h"
+
+TEST(CloneCommandLine, QuotesBothPaths) {
+    char line[512];
+    ASSERT_TRUE(FormatCloneCommandLine(line, sizeof(line), "C:\\TEMP\\Del1A.TMP",
+                                       reinterpret_cast<HANDLE>(44), "C:\\stage\\setup\\x.exe"));
+    EXPECT_STREQ(line, "\"C:\\TEMP\\Del1A.TMP\" 44 \"C:\\stage\\setup\\x.exe\"");
+    ASSERT_TRUE(FormatCloneCommandLine(line, sizeof(line), "C:\\Documents and Settings\\Del1.tmp",
+                                       reinterpret_cast<HANDLE>(8), "C:\\a\\b\\x.exe"));
+    UseCommandLine(line);
+    EXPECT_STREQ(Arg(0), "C:\\Documents and Settings\\Del1.tmp");
+    EXPECT_STREQ(Arg(1), "8");
+    EXPECT_STREQ(Arg(2), "C:\\a\\b\\x.exe");
+}
+
+TEST(CloneCommandLine, RefusesWhatDoesNotFit) {
+    char line[512];
+    std::string copy = "C:\\" + std::string(250, 't') + "\\Del1.tmp";
+    std::string original = "C:\\" + std::string(240, 'o') + "\\x.exe";
+    EXPECT_FALSE(FormatCloneCommandLine(line, sizeof(line), copy.c_str(),
+                                        reinterpret_cast<HANDLE>(1234567), original.c_str()));
+}
+
+TEST(Entry, FewerThanThreeArgumentsOnlyTraces) {
+    UseCommandLine("C:\\stage\\setup\\x.exe -1");
+    ClearTraceLines();
+    EXPECT_EQ(RunEntry(), 0);
+    std::vector<std::string> expected = {"Program arguments: \r\n",
+                                         "__argv[0] = C:\\stage\\setup\\x.exe\r\n",
+                                         "__argv[1] = -1\r\n"};
+    EXPECT_EQ(TraceLines(), expected);
+}
+
+TEST(Entry, LongArgumentIsTracedCutButKeptWhole) {
+    std::string longArgument(2000, 'a');
+    UseCommandLine("x.exe " + longArgument);
+    ClearTraceLines();
+    EXPECT_EQ(RunEntry(), 0);
+    ASSERT_EQ(TraceLines().size(), 3u);
+    EXPECT_EQ(TraceLines()[2].size(), 767u);
+    EXPECT_EQ(TraceLines()[2].substr(0, 14), "__argv[1] = aa");
+    EXPECT_EQ(std::string(Arg(1)), longArgument);
+}

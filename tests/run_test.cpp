@@ -1,0 +1,177 @@
+// Whole runs of the shipped executable, started from raw command lines the way an installer
+// starts it, waiting for the Original and for the Clone it hands off to.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "support/launch.h"
+#include "support/sandbox.h"
+
+static const char kKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
+
+static std::string WindowsDirectory() {
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, sizeof(windows));
+    return windows;
+}
+
+static int CountDelCopies(const std::string& folder) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "Del*.tmp").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int count = 0;
+    do {
+        ++count;
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return count;
+}
+
+// S:\run\<test>\ holds canary.txt and beside\keep.txt around the staged tree stage\, whose
+// setup\ folder holds the executable and the sample setup; tmp\ is the temporary folder.
+class Run : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        base = FreshFolder("run", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        stage = base + "stage\\";
+        setup = stage + "setup\\";
+        temp = base + "tmp\\";
+        MakeFolders(setup);
+        MakeFolders(stage + "data\\deep\\er");
+        MakeFolders(temp);
+        MakeFolders(base + "beside");
+        WriteFile(base + "canary.txt");
+        WriteFile(base + "beside\\keep.txt");
+        WriteFile(stage + "data\\deep\\er\\file.bin");
+        WriteFile(stage + "data\\readonly.txt");
+        SetReadOnly(stage + "data\\readonly.txt");
+        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (setup + "selfclean.exe").c_str(),
+                  FALSE);
+        CopyFileA((ProgramFolder() + "sample_setup.exe").c_str(),
+                  (setup + "sample_setup.exe").c_str(), FALSE);
+        WriteFile(WindowsDirectory() + "\\HOST.INI");
+    }
+    void TearDown() override {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        DeleteFileA((WindowsDirectory() + "\\HOST.INI").c_str());
+    }
+    // Starts the staged executable in the Original role with a sample setup exiting with code.
+    LaunchResult Original(int code, const std::string& extra = "", const char* tempFolder = NULL) {
+        std::string line = "\"" + setup + "selfclean.exe\" -1 \"" + setup + "sample_setup.exe " +
+                           std::to_string(code) + "\" " + setup + " " + extra;
+        return Launch(line.c_str(), tempFolder != NULL ? tempFolder : temp.c_str());
+    }
+    void ExpectRemoved(const std::string& tempFolder) {
+        EXPECT_FALSE(Exists(stage));
+        EXPECT_FALSE(Exists(WindowsDirectory() + "\\HOST.INI"));
+        EXPECT_EQ(CountDelCopies(tempFolder), 0);
+        ExpectSurroundingsKept();
+    }
+    void ExpectKept() {
+        EXPECT_TRUE(Exists(setup + "selfclean.exe"));
+        EXPECT_TRUE(Exists(stage + "data\\deep\\er\\file.bin"));
+        EXPECT_TRUE(Exists(WindowsDirectory() + "\\HOST.INI"));
+        EXPECT_EQ(CountDelCopies(temp), 0);
+        ExpectSurroundingsKept();
+    }
+    void ExpectSurroundingsKept() {
+        EXPECT_TRUE(Exists(base + "canary.txt"));
+        EXPECT_TRUE(Exists(base + "beside\\keep.txt"));
+        EXPECT_TRUE(Exists(ProgramFolder() + "selfclean.exe"));
+    }
+    std::string base, stage, setup, temp;
+};
+
+TEST_F(Run, FullRunRemovesTheStagedTreeAndItsCopy) {
+    LaunchResult result = Original(0);
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    ExpectRemoved(temp);
+}
+
+TEST_F(Run, TemporaryFolderWithBlanks) {
+    std::string blanks = base + "my temp\\";
+    MakeFolders(blanks);
+    LaunchResult result = Original(0, "", blanks.c_str());
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    ExpectRemoved(blanks);
+}
+
+TEST_F(Run, RebootPendingKeepsTheTreeUntilRunOnceCountsItDown) {
+    LaunchResult first = Original(4096);
+    EXPECT_EQ(first.exitCode, 0u);
+    EXPECT_FALSE(first.cloneSeen);
+    LaunchResult second = Original(4096);
+    EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_FALSE(second.cloneSeen);
+    ExpectKept();
+    // Two pending: the first RunOnce only counts one down.
+    LaunchResult third = Original(0, "RunOnce");
+    EXPECT_EQ(third.exitCode, 0u);
+    EXPECT_FALSE(third.cloneSeen);
+    ExpectKept();
+    LaunchResult fourth = Original(0, "RunOnce");
+    EXPECT_EQ(fourth.exitCode, 0u);
+    EXPECT_TRUE(fourth.cloneSeen);
+    ExpectRemoved(temp);
+}
+
+TEST_F(Run, SetupThatCannotStartKeepsEverything) {
+    std::string line = "\"" + setup + "selfclean.exe\" -1 " + setup + "missing.exe " + setup;
+    LaunchResult result = Launch(line.c_str(), temp.c_str());
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_FALSE(result.cloneSeen);
+    ExpectKept();
+}
+
+TEST_F(Run, FewerThanThreeArgumentsDoNothing) {
+    for (const char* arguments : {"", " -1", " 0"}) {
+        std::string line = "\"" + setup + "selfclean.exe\"" + arguments;
+        LaunchResult result = Launch(line.c_str(), temp.c_str());
+        EXPECT_EQ(result.exitCode, 0u) << arguments;
+        ExpectKept();
+    }
+}
+
+// A first argument of 0 or without digits selects the Clone role; the wait on handle 0
+// returns at once and the named executable's staging folder goes.
+TEST_F(Run, CloneRoleStartedDirectly) {
+    for (const char* role : {"0", "x"}) {
+        MakeFolders(setup);
+        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (setup + "selfclean.exe").c_str(),
+                  FALSE);
+        WriteFile(setup + "other.txt");
+        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (base + "clone.exe").c_str(),
+                  FALSE);
+        std::string line = "\"" + base + "clone.exe\" " + role + " \"" + setup + "selfclean.exe\"";
+        LaunchResult result = Launch(line.c_str(), temp.c_str());
+        EXPECT_EQ(result.exitCode, 0u) << role;
+        EXPECT_FALSE(Exists(stage)) << role;
+        ExpectSurroundingsKept();
+    }
+}
+
+// An executable directly below a drive root's folder would make the drive root the staging
+// root: only the executable goes.
+TEST_F(Run, StagingRootAtADriveRootIsRefused) {
+    MakeFolders("S:\\shallow");
+    CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), "S:\\shallow\\selfclean.exe", FALSE);
+    CopyFileA((ProgramFolder() + "sample_setup.exe").c_str(), "S:\\shallow\\sample_setup.exe",
+              FALSE);
+    std::string line = "S:\\shallow\\selfclean.exe -1 \"S:\\shallow\\sample_setup.exe 0\"";
+    LaunchResult result = Launch(line.c_str(), temp.c_str());
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(result.cloneSeen);
+    EXPECT_FALSE(Exists("S:\\shallow\\selfclean.exe"));
+    EXPECT_TRUE(Exists("S:\\shallow\\sample_setup.exe"));
+    EXPECT_TRUE(Exists(ProgramFolder() + "selfclean.exe"));
+    EXPECT_TRUE(Exists(base + "canary.txt"));
+    RemoveAll("S:\\shallow");
+}

@@ -1,0 +1,16 @@
+// Starts a program from a raw command line and waits for it and for the Clone it hands off to,
+// reading both 32-bit exit codes on the Windows side.
+#pragma once
+
+#include <windows.h>
+
+struct LaunchResult {
+    bool started;
+    DWORD exitCode;
+    // Whether a Clone (a child running from a Del*.TMP copy) was seen, and how it ended.
+    bool cloneSeen;
+    DWORD cloneExitCode;
+};
+
+// tempFolder, when not NULL, becomes TMP and TEMP of the started program.
+LaunchResult Launch(const char* commandLine, const char* tempFolder);

@@ -1,0 +1,19 @@
+// Folders and files for tests, all under the sandbox drive that the test prefix maps.
+#pragma once
+
+#include <string>
+
+// A new, empty folder S:\<area>\<name>\ (with the trailing backslash); what was there is gone.
+std::string FreshFolder(const std::string& area, const std::string& name);
+// Creates the folders of path that are missing.
+void MakeFolders(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content = "x");
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+void SetReadOnly(const std::string& path);
+// The folder that holds the test programs and the programs under test, with a backslash.
+std::string ProgramFolder();
+// Removes a tree with the test's own code, for setting up.
+void RemoveAll(const std::string& path);
+// Loads the argument vector from the given command line.
+void UseCommandLine(const std::string& commandLine);
