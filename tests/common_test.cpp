@@ -80,8 +80,9 @@ TEST(FormatText, CutsWhatDoesNotFit) {
     EXPECT_STREQ(buffer, "abcdef=");
     EXPECT_TRUE(FormatText(buffer, sizeof(buffer), "%s=%d", "ab", -3));
     EXPECT_STREQ(buffer, "ab=-3");
-    EXPECT_FALSE(FormatText(buffer, sizeof(buffer), "%s", "1234567"));
-    EXPECT_STREQ(buffer, "123456");
+    EXPECT_TRUE(FormatText(buffer, sizeof(buffer), "%s", "1234567"));
+    EXPECT_FALSE(FormatText(buffer, sizeof(buffer), "%s", "12345678"));
+    EXPECT_STREQ(buffer, "1234567");
 }
 
 TEST(FormatSystemError, SystemTextEndsWithLineBreak) {

@@ -21,7 +21,7 @@ class LocalSetup : public ::testing::Test {
     }
     // The setup command line of a sample setup that exits with code.
     std::string SetupCommand(int code) const {
-        return "\"" + ProgramFolder() + "sample_setup.exe\" " + std::to_string(code) + " " + record;
+        return ProgramFolder() + "sample_setup.exe " + std::to_string(code) + " " + record;
     }
     // Runs the setup as the Original would be started: "x.exe -1 <setup> <extra>".
     bool Run(int code, const std::string& extra = "") {
