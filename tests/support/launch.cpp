@@ -5,8 +5,7 @@
 
 static bool IsCloneImage(const char* name) {
     size_t length = strlen(name);
-    return _strnicmp(name, "Del", 3) == 0 && length > 4 &&
-           _stricmp(name + length - 4, ".tmp") == 0;
+    return _strnicmp(name, "Del", 3) == 0 && length > 4 && _stricmp(name + length - 4, ".tmp") == 0;
 }
 
 // The Clone is the child of the Original that runs from the temporary copy.
@@ -21,8 +20,8 @@ static HANDLE OpenClone(DWORD originalId) {
     for (BOOL more = Process32First(snapshot, &entry); more && clone == NULL;
          more = Process32Next(snapshot, &entry)) {
         if (entry.th32ParentProcessID == originalId && IsCloneImage(entry.szExeFile)) {
-            clone = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE,
-                                entry.th32ProcessID);
+            clone =
+                OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
         }
     }
     CloseHandle(snapshot);
