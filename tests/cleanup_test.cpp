@@ -20,12 +20,22 @@ TEST(StagingRoot, IsTheParentOfTheExecutablesFolder) {
 
 TEST(StagingRoot, RefusesRootsAndPathsOutsideAStagedTree) {
     const char* refused[] = {
-        "C:\\x.exe",          "C:\\setup\\x.exe",         "x.exe",
-        "setup\\x.exe",       "stage\\setup\\x.exe",      "\\stage\\setup\\x.exe",
-        "C:stage\\setup\\x.exe", "\\\\server\\share\\a\\x.exe", "\\\\server\\share",
-        "\\\\?\\C:\\stage\\setup\\x.exe", "\\\\.\\C:\\stage\\setup\\x.exe",
-        "C:\\stage\\..\\setup\\x.exe", "C:\\stage\\.\\x.exe", "C:\\stage\\\\setup\\x.exe",
-        "C:\\stage\\...\\x.exe", "",
+        "C:\\x.exe",
+        "C:\\setup\\x.exe",
+        "x.exe",
+        "setup\\x.exe",
+        "stage\\setup\\x.exe",
+        "\\stage\\setup\\x.exe",
+        "C:stage\\setup\\x.exe",
+        "\\\\server\\share\\a\\x.exe",
+        "\\\\server\\share",
+        "\\\\?\\C:\\stage\\setup\\x.exe",
+        "\\\\.\\C:\\stage\\setup\\x.exe",
+        "C:\\stage\\..\\setup\\x.exe",
+        "C:\\stage\\.\\x.exe",
+        "C:\\stage\\\\setup\\x.exe",
+        "C:\\stage\\...\\x.exe",
+        "",
     };
     for (const char* path : refused) {
         EXPECT_EQ(StagingRoot(path), "refused") << path;
@@ -107,7 +117,8 @@ TEST_F(Walk, EntryPathTooLongIsSkippedNotCut) {
     std::string folder = tree + std::string(240 - tree.size(), 'f') + "\\";
     MakeFolders(folder);
     // Only a literal path in the wide-character calls reaches beyond the path length limit.
-    std::wstring longFile = L"\\\\?\\" + std::wstring(folder.begin(), folder.end()) + std::wstring(30, L'n');
+    std::wstring longFile =
+        L"\\\\?\\" + std::wstring(folder.begin(), folder.end()) + std::wstring(30, L'n');
     CloseHandle(CreateFileW(longFile.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
     ASSERT_NE(GetFileAttributesW(longFile.c_str()), INVALID_FILE_ATTRIBUTES);
     WriteFile(folder + "short.txt");

@@ -21,9 +21,9 @@ class Counter : public ::testing::Test {
     }
     static void Store(DWORD type, const void* data, DWORD size) {
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                  &key, NULL),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+            ERROR_SUCCESS);
         RegSetValueExA(key, "waitingreboot", 0, type, static_cast<const BYTE*>(data), size);
         RegCloseKey(key);
     }

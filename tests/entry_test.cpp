@@ -30,9 +30,8 @@ TEST(Entry, FewerThanThreeArgumentsOnlyTraces) {
     UseCommandLine("C:\\stage\\setup\\x.exe -1");
     ClearTraceLines();
     EXPECT_EQ(RunEntry(), 0);
-    std::vector<std::string> expected = {"Program arguments: \r\n",
-                                         "__argv[0] = C:\\stage\\setup\\x.exe\r\n",
-                                         "__argv[1] = -1\r\n"};
+    std::vector<std::string> expected = {
+        "Program arguments: \r\n", "__argv[0] = C:\\stage\\setup\\x.exe\r\n", "__argv[1] = -1\r\n"};
     EXPECT_EQ(TraceLines(), expected);
 }
 

@@ -55,6 +55,7 @@ class Run : public ::testing::Test {
         WriteFile(WindowsDirectory() + "\\HOST.INI");
     }
     void TearDown() override {
+        SetEnvironmentVariableA("SELFCLEAN_FAULT_AT", NULL);
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
         DeleteFileA((WindowsDirectory() + "\\HOST.INI").c_str());
     }
@@ -148,8 +149,7 @@ TEST_F(Run, CloneRoleStartedDirectly) {
         CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (setup + "selfclean.exe").c_str(),
                   FALSE);
         WriteFile(setup + "other.txt");
-        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (base + "clone.exe").c_str(),
-                  FALSE);
+        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (base + "clone.exe").c_str(), FALSE);
         std::string line = "\"" + base + "clone.exe\" " + role + " \"" + setup + "selfclean.exe\"";
         LaunchResult result = Launch(line.c_str(), temp.c_str());
         EXPECT_EQ(result.exitCode, 0u) << role;
@@ -174,4 +174,29 @@ TEST_F(Run, StagingRootAtADriveRootIsRefused) {
     EXPECT_TRUE(Exists(ProgramFolder() + "selfclean.exe"));
     EXPECT_TRUE(Exists(base + "canary.txt"));
     RemoveAll("S:\\shallow");
+}
+
+// The staged executable is the test build that faults at the first trace line beginning with
+// the given text; the Clone, a copy of it, inherits the same setting.
+static void StageFaultingBuild(const std::string& setup, const char* faultAt) {
+    CopyFileA((ProgramFolder() + "selfclean_faulting.exe").c_str(),
+              (setup + "selfclean.exe").c_str(), FALSE);
+    SetEnvironmentVariableA("SELFCLEAN_FAULT_AT", faultAt);
+}
+
+TEST_F(Run, FaultInTheClonesRemovalIsCaughtAndTheRemovalRunsAgain) {
+    StageFaultingBuild(setup, (stage + "setup\\..\\").c_str());
+    LaunchResult result = Original(0);
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    ExpectRemoved(temp);
+}
+
+TEST_F(Run, FaultInTheOriginalIsCaughtAndNothingIsRemoved) {
+    StageFaultingBuild(setup, "Original EXE");
+    LaunchResult result = Original(0);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_FALSE(result.cloneSeen);
+    ExpectKept();
 }

@@ -12,7 +12,8 @@ class LocalSetup : public ::testing::Test {
   protected:
     void SetUp() override {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
-        folder = FreshFolder("setup", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder =
+            FreshFolder("setup", ::testing::UnitTest::GetInstance()->current_test_info()->name());
         record = folder + "record.txt";
         ClearTraceLines();
     }

@@ -16,8 +16,8 @@ bool FormatText(char* out, int capacity, const char* format, ...) {
 
 void FormatSystemError(DWORD code, char* out, int capacity) {
     char* message = NULL;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
-                                  NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL,
+                                  code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                   reinterpret_cast<char*>(&message), 0, NULL);
     if (length == 0 || message == NULL) {
         FormatText(out, capacity, "Error %d\r\n", static_cast<int>(code));

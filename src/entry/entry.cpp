@@ -5,6 +5,7 @@
 #include "../cleanup/cleanup.h"
 #include "../common/common.h"
 #include "../setup/setup.h"
+#include "guard.h"
 
 // How long the Original keeps the copy's delete-on-close handle open for the Clone to start.
 const DWORD kCloneStartWait = 8000;
@@ -91,15 +92,39 @@ static void RunOriginal() {
     }
 }
 
-int RunEntry() {
+static void RunRole() {
     TraceArguments();
     if (ArgCount() < 3) {
-        return 0;
+        return;
     }
     if (RoleNumber() >= 0) {
         RunClone();
     } else {
         RunOriginal();
     }
+}
+
+// Whatever was interrupted is given up; only the Clone's removal is run again, without
+// waiting for the Original, since it may be all that is left to do.
+static void HandleException(DWORD code) {
+    Trace("An application exception was occured!\r\n");
+    char line[32];
+    FormatText(line, sizeof(line), "ExceptionCode= %d", static_cast<int>(code));
+    Trace(line);
+    // Without a role and an executable path there is nothing to remove.
+    if (ArgCount() < 3) {
+        return;
+    }
+    if (RoleNumber() < 0) {
+        Trace("Exception is raised by the Original EXE\r\n");
+        return;
+    }
+    Trace("Exception raised by th Clone EXE\r\n");
+    DeleteHostIni();
+    RemoveStagingFolders();
+}
+
+int RunEntry() {
+    RunGuarded(RunRole, HandleException);
     return 0;
 }

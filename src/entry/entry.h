@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-// Runs the role that argument 1 selects, on the arguments already loaded. Always 0.
+// Runs the role that argument 1 selects, on the arguments already loaded, inside the
+// exception guard. Always 0.
 int RunEntry();
 
 // The Clone's command line: the temporary copy's path in quotes, the Original's process

@@ -4,10 +4,38 @@
 
 #include "common/common.h"
 
+#include <windows.h>
+
 static std::vector<std::string> gLines;
+static std::string gFaultPrefix;
+static DWORD gFaultCode;
+
+// Code 0 is a real store to address 0; other codes are raised.
+static void Fault(DWORD code) {
+    if (code == 0) {
+        // Through a pointer the compiler cannot see, so that a real store faults.
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    } else {
+        RaiseException(code, 0, 0, NULL);
+    }
+}
 
 void Trace(const char* text) {
     gLines.push_back(text);
+    if (!gFaultPrefix.empty() && gLines.back().compare(0, gFaultPrefix.size(), gFaultPrefix) == 0) {
+        gFaultPrefix.clear();
+        Fault(gFaultCode);
+    }
+}
+
+void FaultAtTrace(const std::string& prefix) {
+    RaiseAtTrace(prefix, 0);
+}
+
+void RaiseAtTrace(const std::string& prefix, unsigned long code) {
+    gFaultPrefix = prefix;
+    gFaultCode = code;
 }
 
 const std::vector<std::string>& TraceLines() {
@@ -16,6 +44,7 @@ const std::vector<std::string>& TraceLines() {
 
 void ClearTraceLines() {
     gLines.clear();
+    gFaultPrefix.clear();
 }
 
 bool Traced(const std::string& text) {

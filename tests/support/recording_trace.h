@@ -8,3 +8,8 @@ const std::vector<std::string>& TraceLines();
 void ClearTraceLines();
 // True when some traced line equals text.
 bool Traced(const std::string& text);
+
+// Makes the next traced line that begins with prefix fault, once: a real store to address 0.
+void FaultAtTrace(const std::string& prefix);
+// Makes the next traced line that begins with prefix raise an exception with code, once.
+void RaiseAtTrace(const std::string& prefix, unsigned long code);

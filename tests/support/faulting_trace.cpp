@@ -1,0 +1,19 @@
+// The trace sink of a test build of the executable that faults on purpose: the first line
+// that begins with the text of the environment variable SELFCLEAN_FAULT_AT is followed by a
+// real store to address 0.
+#include <windows.h>
+
+#include <string.h>
+
+static bool gFaulted;
+
+void Trace(const char* text) {
+    char prefix[512];
+    DWORD length = GetEnvironmentVariableA("SELFCLEAN_FAULT_AT", prefix, sizeof(prefix));
+    if (gFaulted || length == 0 || length >= sizeof(prefix) || strncmp(text, prefix, length) != 0) {
+        return;
+    }
+    gFaulted = true;
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
