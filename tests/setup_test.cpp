@@ -110,3 +110,10 @@ TEST_F(LocalSetup, FewerThanThreeArguments) {
     EXPECT_FALSE(RunLocalSetup());
     EXPECT_TRUE(TraceLines().empty());
 }
+
+// The starting directory is passed on as given: an empty one is no folder to start in.
+TEST_F(LocalSetup, EmptyStartingDirectoryMakesTheStartFail) {
+    EXPECT_FALSE(Run(0, "\"\""));
+    EXPECT_TRUE(Traced("Launch setup failed\r\n"));
+    EXPECT_FALSE(Exists(record));
+}
