@@ -57,10 +57,11 @@ static void HandOffToClone() {
     bool selfPathWhole = selfLength > 0 && selfLength < sizeof(selfPath);
 
     char copyPath[kPathSize];
-    GetTempPathA(sizeof(copyPath), copyPath);
-    // Without a new temporary file the buffer still names the temporary folder, which must
-    // never be opened delete-on-close.
-    bool copyMade = GetTempFileNameA(copyPath, "Del", 0, copyPath) != 0;
+    DWORD folderLength = GetTempPathA(sizeof(copyPath), copyPath);
+    // Without a new temporary file the buffer names the temporary folder, which must never be
+    // opened delete-on-close, or nothing at all when the folder's path does not fit.
+    bool copyMade = folderLength > 0 && folderLength < sizeof(copyPath) &&
+                    GetTempFileNameA(copyPath, "Del", 0, copyPath) != 0;
     HANDLE copy = INVALID_HANDLE_VALUE;
     if (copyMade) {
         CopyFileA(selfPath, copyPath, FALSE);
