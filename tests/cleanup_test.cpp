@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <windows.h>
 
 #include "cleanup/cleanup.h"
