@@ -26,6 +26,20 @@ TEST(CloneCommandLine, RefusesWhatDoesNotFit) {
                                         reinterpret_cast<HANDLE>(1234567), original.c_str()));
 }
 
+// The platform copies a read-only original's attribute to a new copy, and a read-only file
+// cannot be opened for deletion: the copy would stay in the temporary folder for good.
+TEST(DisposableCopy, OfAReadOnlyOriginalGoesWithItsHandle) {
+    std::string base = FreshFolder("entry", "DisposableCopy");
+    WriteFile(base + "x.exe");
+    SetReadOnly(base + "x.exe");
+    HANDLE copy = OpenDisposableCopy((base + "x.exe").c_str(), (base + "Del1.tmp").c_str());
+    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(Exists(base + "Del1.tmp"));
+    CloseHandle(copy);
+    EXPECT_FALSE(Exists(base + "Del1.tmp"));
+    EXPECT_TRUE(Exists(base + "x.exe"));
+}
+
 TEST(Entry, FewerThanThreeArgumentsOnlyTraces) {
     UseCommandLine("C:\\stage\\setup\\x.exe -1");
     ClearTraceLines();

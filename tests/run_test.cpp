@@ -4,7 +4,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cleanup/cleanup.h"
 #include "support/launch.h"
+#include "support/recording_trace.h"
 #include "support/sandbox.h"
 
 static const char kKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
@@ -27,6 +33,32 @@ static int CountDelCopies(const std::string& folder) {
     } while (FindNextFileA(search, &entry));
     FindClose(search);
     return count;
+}
+
+// The names in folder, sorted; HOST.INI is left out, since every Clone deletes it.
+static std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        if (_stricmp(entry.cFileName, "HOST.INI") != 0) {
+            names.push_back(entry.cFileName);
+        }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Whether the Clone would keep the staging root of executable, asked of the same code here,
+// which traces into the tests' sink.
+static bool WouldBeKept(const std::string& executable) {
+    ClearTraceLines();
+    char root[MAX_PATH];
+    return !StagingRootOf(executable.c_str(), root) || IsProtectedFolder(root);
 }
 
 // S:\run\<test>\ holds canary.txt and beside\keep.txt around the staged tree stage\, whose
@@ -82,6 +114,51 @@ class Run : public ::testing::Test {
         EXPECT_TRUE(Exists(base + "canary.txt"));
         EXPECT_TRUE(Exists(base + "beside\\keep.txt"));
         EXPECT_TRUE(Exists(ProgramFolder() + "selfclean.exe"));
+    }
+    // Whether the Clone's removal, run here, keeps a staged tree that holds the temporary
+    // folder: it must ask the rules before it removes anything.
+    bool RemovalAsksTheRules() {
+        std::string held = base + "held\\";
+        MakeFolders(held + "setup");
+        MakeFolders(held + "tmp");
+        WriteFile(held + "setup\\x.exe");
+        WriteFile(held + "keep.txt");
+        char savedTmp[MAX_PATH] = "";
+        GetEnvironmentVariableA("TMP", savedTmp, sizeof(savedTmp));
+        SetEnvironmentVariableA("TMP", (held + "tmp").c_str());
+        UseCommandLine("c.tmp 0 \"" + held + "setup\\x.exe\"");
+        RemoveStagingFolders();
+        SetEnvironmentVariableA("TMP", savedTmp);
+        return Exists(held + "keep.txt");
+    }
+    // Stages the executable and the sample setup in root\selfclean-guard\, so that root becomes
+    // the staging root, and a canary in root\selfclean-canary\; runs them and checks that only
+    // the executable went. The same code must keep root in this process first: a broken guard
+    // fails here and never lets a Clone loose on a folder of the prefix.
+    void ExpectKeptAsStagingRoot(const std::string& root) {
+        std::string own = root + "\\selfclean-guard\\";
+        std::string canary = root + "\\selfclean-canary\\keep.txt";
+        ASSERT_TRUE(RemovalAsksTheRules());
+        ASSERT_TRUE(WouldBeKept(own + "selfclean.exe")) << root;
+        MakeFolders(own);
+        MakeFolders(root + "\\selfclean-canary");
+        WriteFile(canary);
+        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (own + "selfclean.exe").c_str(),
+                  FALSE);
+        CopyFileA((ProgramFolder() + "sample_setup.exe").c_str(),
+                  (own + "sample_setup.exe").c_str(), FALSE);
+        std::vector<std::string> before = Entries(root);
+        std::string line = "\"" + own + "selfclean.exe\" -1 \"" + own + "sample_setup.exe 0\"";
+        LaunchResult result = Launch(line.c_str(), temp.c_str());
+        EXPECT_EQ(result.exitCode, 0u) << root;
+        EXPECT_TRUE(result.cloneSeen) << root;
+        EXPECT_FALSE(Exists(own + "selfclean.exe")) << root;
+        EXPECT_TRUE(Exists(own + "sample_setup.exe")) << root;
+        EXPECT_TRUE(Exists(canary)) << root;
+        EXPECT_EQ(Entries(root), before) << root;
+        EXPECT_EQ(CountDelCopies(temp), 0) << root;
+        RemoveAll(own);
+        RemoveAll(root + "\\selfclean-canary");
     }
     std::string base, stage, setup, temp;
 };
@@ -199,4 +276,31 @@ TEST_F(Run, FaultInTheOriginalIsCaughtAndNothingIsRemoved) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_FALSE(result.cloneSeen);
     ExpectKept();
+
+// The staged tree holds the temporary folder, where the Clone's own copy lies.
+TEST_F(Run, StagingRootHoldingTheTemporaryFolderIsKept) {
+    std::string inside = stage + "tmp\\";
+    MakeFolders(inside);
+    LaunchResult result = Original(0, "", inside.c_str());
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_FALSE(Exists(setup + "selfclean.exe"));
+    EXPECT_TRUE(Exists(setup + "sample_setup.exe"));
+    EXPECT_TRUE(Exists(stage + "data\\deep\\er\\file.bin"));
+    EXPECT_EQ(CountDelCopies(inside), 0);
+    ExpectSurroundingsKept();
+}
+
+// An executable unpacked by hand into the profile or into one of its folders.
+TEST_F(Run, ProfileAndTheFoldersInItAreKept) {
+    char profile[MAX_PATH] = "";
+    ASSERT_NE(GetEnvironmentVariableA("USERPROFILE", profile, sizeof(profile)), 0u);
+    ASSERT_TRUE(Exists(std::string(profile) + "\\Downloads"));
+    ExpectKeptAsStagingRoot(profile);
+    ExpectKeptAsStagingRoot(std::string(profile) + "\\Downloads");
+}
+
+// Last, since a fault here would cost the prefix its Windows directory.
+TEST_F(Run, WindowsDirectoryIsKept) {
+    ExpectKeptAsStagingRoot(WindowsDirectory());
 }

@@ -7,12 +7,21 @@ void DeleteHostIni();
 
 // Deletes the Original executable named by argument 2, then the staging folder (the parent
 // of the executable's folder) with everything under it, then the drive's kvoptemp folder.
+// A staging folder that StagingRootOf or IsProtectedFolder refuses is kept, and kvoptemp too.
 void RemoveStagingFolders();
 
 // The staging folder of an executable path, with a trailing backslash, into root (260
 // bytes). False, with a trace line saying why, when the path does not lie at least two
 // folder levels below a drive or share root: its parent folder would not be staged.
 bool StagingRootOf(const char* executablePath, char* root);
+
+// True, with a trace line naming the rule, when folder must be kept: it is a folder link, or
+// it is or holds the Windows, system or temporary folder, the user's profile, an application
+// data or all users' folder or a program files folder, or it lies directly in one of them but
+// the temporary folder. Paths are compared absolute and canonical and, where the file system
+// tells, by the folders' identity, so that short names, links, substituted drives and shares
+// are seen through. A folder that cannot be found guards nothing.
+bool IsProtectedFolder(const char* folder);
 
 // Removes folder (ending with a backslash) and everything under it. Links are removed, never
 // entered.

@@ -72,7 +72,7 @@ void RemoveStagingFolders() {
         Trace("Cannot delete the original EXE\r\n");
     }
     char root[kPathSize];
-    if (!StagingRootOf(original, root)) {
+    if (!StagingRootOf(original, root) || IsProtectedFolder(root)) {
         return;
     }
     char line[100];

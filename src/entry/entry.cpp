@@ -41,6 +41,15 @@ bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDL
                       static_cast<int>(reinterpret_cast<INT_PTR>(original)), originalPath);
 }
 
+HANDLE OpenDisposableCopy(const char* selfPath, const char* copyPath) {
+    CopyFileA(selfPath, copyPath, FALSE);
+    // A read-only original passes its attribute on, and a read-only file cannot be opened for
+    // deletion.
+    ClearReadOnly(copyPath);
+    return CreateFileA(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+                       NULL);
+}
+
 static bool StartClone(char* commandLine, PROCESS_INFORMATION* clone) {
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof(startup));
@@ -64,9 +73,7 @@ static void HandOffToClone() {
                     GetTempFileNameA(copyPath, "Del", 0, copyPath) != 0;
     HANDLE copy = INVALID_HANDLE_VALUE;
     if (copyMade) {
-        CopyFileA(selfPath, copyPath, FALSE);
-        copy = CreateFileA(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        copy = OpenDisposableCopy(selfPath, copyPath);
     }
     HANDLE self = OpenProcess(SYNCHRONIZE, TRUE, GetCurrentProcessId());
 

@@ -11,3 +11,7 @@ int RunEntry();
 // handle in decimal and the Original's path in quotes. False when it does not fit.
 bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDLE original,
                             const char* originalPath);
+
+// Copies the executable to copyPath and opens the copy delete-on-close, so that the system
+// removes it once the last handle to it, the running Clone's included, is gone.
+HANDLE OpenDisposableCopy(const char* selfPath, const char* copyPath);
