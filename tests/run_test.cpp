@@ -276,6 +276,7 @@ TEST_F(Run, FaultInTheOriginalIsCaughtAndNothingIsRemoved) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_FALSE(result.cloneSeen);
     ExpectKept();
+}
 
 // The staged tree holds the temporary folder, where the Clone's own copy lies.
 TEST_F(Run, StagingRootHoldingTheTemporaryFolderIsKept) {
