@@ -13,9 +13,7 @@ const int kCloneCommandLineSize = 512;
 static void TraceArguments() {
     Trace("Program arguments: \r\n");
     for (int i = 0; i < ArgCount(); ++i) {
-        char line[kTraceLineSize];
-        FormatText(line, sizeof(line), "__argv[%d] = %s\r\n", i, Arg(i));
-        Trace(line);
+        Trace("__argv[%d] = %s\r\n", i, Arg(i));
     }
 }
 
