@@ -59,3 +59,13 @@ TEST(Entry, LongArgumentIsTracedCutButKeptWhole) {
     EXPECT_EQ(TraceLines()[2].substr(0, 14), "__argv[1] = aa");
     EXPECT_EQ(std::string(Arg(1)), longArgument);
 }
+
+// Arguments are values of the trace line, never part of its format.
+TEST(Entry, PercentSignsInArgumentsAreTracedAsWritten) {
+    UseCommandLine("x.exe 100%s%d%n%");
+    ClearTraceLines();
+    EXPECT_EQ(RunEntry(), 0);
+    std::vector<std::string> expected = {"Program arguments: \r\n", "__argv[0] = x.exe\r\n",
+                                         "__argv[1] = 100%s%d%n%\r\n"};
+    EXPECT_EQ(TraceLines(), expected);
+}

@@ -104,9 +104,7 @@ static bool LiesDirectlyIn(Folder root, const Folder& owned) {
 }
 
 static bool Refuse(const char* rule, const char* owner) {
-    char line[kTraceLineSize];
-    FormatText(line, sizeof(line), "Staging folder kept: it %s %s\r\n", rule, owner);
-    Trace(line);
+    Trace("Staging folder kept: it %s %s\r\n", rule, owner);
     return true;
 }
 

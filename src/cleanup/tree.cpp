@@ -16,9 +16,7 @@ void ClearReadOnly(const char* path) {
 // text and the walk goes on.
 static void RemoveFolder(const char* path) {
     if (!RemoveDirectoryA(path)) {
-        char error[100];
-        FormatSystemError(GetLastError(), error, sizeof(error));
-        Trace(error);
+        TraceSystemError(GetLastError());
     }
 }
 
@@ -75,9 +73,7 @@ void RemoveStagingFolders() {
     if (!StagingRootOf(original, root) || IsProtectedFolder(root)) {
         return;
     }
-    char line[100];
-    FormatText(line, sizeof(line), "%s\r\n", root);
-    Trace(line);
+    Trace("%s\r\n", root);
     DeleteTree(root);
 
     char drive[_MAX_DRIVE];

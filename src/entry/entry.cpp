@@ -14,9 +14,7 @@ const int kCloneCommandLineSize = 512;
 static void TraceArguments() {
     Trace("Program arguments: \r\n");
     for (int i = 0; i < ArgCount(); ++i) {
-        char line[kTraceLineSize];
-        FormatText(line, sizeof(line), "__argv[%d] = %s\r\n", i, Arg(i));
-        Trace(line);
+        Trace("__argv[%d] = %s\r\n", i, Arg(i));
     }
 }
 
@@ -116,9 +114,7 @@ static void RunRole() {
 // waiting for the Original, since it may be all that is left to do.
 static void HandleException(DWORD code) {
     Trace("An application exception was occured!\r\n");
-    char line[32];
-    FormatText(line, sizeof(line), "ExceptionCode= %d", static_cast<int>(code));
-    Trace(line);
+    Trace("ExceptionCode= %d", static_cast<int>(code));
     // Without a role and an executable path there is nothing to remove.
     if (ArgCount() < 3) {
         return;

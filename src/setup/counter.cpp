@@ -24,9 +24,7 @@ static void WriteCount(HKEY key, DWORD count) {
 }
 
 static void TraceCount(DWORD count) {
-    char line[32];
-    FormatText(line, sizeof(line), "Count = %d", static_cast<int>(count));
-    Trace(line);
+    Trace("Count = %d", static_cast<int>(count));
 }
 
 bool IsWaitingReboot() {

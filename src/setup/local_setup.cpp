@@ -12,13 +12,9 @@ const DWORD kRebootNeeded = 4096;
 static char gSetupCommandLine[32768];
 
 static void TraceSetupArguments() {
-    char line[kTraceLineSize];
-    FormatText(line, sizeof(line), "LocalSetup cmd line = %s\r\n", gSetupCommandLine);
-    Trace(line);
-    FormatText(line, sizeof(line), "Starting drive and directory = %s\r\n", Arg(3));
-    Trace(line);
-    FormatText(line, sizeof(line), " %s\r\n", Arg(4));
-    Trace(line);
+    Trace("LocalSetup cmd line = %s\r\n", gSetupCommandLine);
+    Trace("Starting drive and directory = %s\r\n", Arg(3));
+    Trace(" %s\r\n", Arg(4));
 }
 
 static bool StartSetup(PROCESS_INFORMATION* process) {
@@ -34,9 +30,7 @@ static bool StartSetup(PROCESS_INFORMATION* process) {
 
 static void TraceLaunchFailure() {
     Trace("Launch setup failed\r\n");
-    char error[120];
-    FormatSystemError(GetLastError(), error, sizeof(error));
-    Trace(error);
+    TraceSystemError(GetLastError());
     Trace("Delete HOST.INI file.\r\n");
 }
 
@@ -47,9 +41,7 @@ static void AwaitSetup(HANDLE setup) {
     }
     DWORD exitCode;
     if (GetExitCodeProcess(setup, &exitCode)) {
-        char line[48];
-        FormatText(line, sizeof(line), "Setup Exit Code= %d\r\n", static_cast<int>(exitCode));
-        Trace(line);
+        Trace("Setup Exit Code= %d\r\n", static_cast<int>(exitCode));
         if (exitCode == kRebootNeeded) {
             SetWaitingReboot();
         }

@@ -5,15 +5,26 @@
 
 #include <string.h>
 
+#include "common/common.h"
+
 static bool gFaulted;
 
-void Trace(const char* text) {
+void Trace(const char* format, ...) {
     char prefix[512];
     DWORD length = GetEnvironmentVariableA("SELFCLEAN_FAULT_AT", prefix, sizeof(prefix));
-    if (gFaulted || length == 0 || length >= sizeof(prefix) || strncmp(text, prefix, length) != 0) {
+    if (gFaulted || length == 0 || length >= sizeof(prefix)) {
         return;
     }
-    gFaulted = true;
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
+    char line[kTraceLineSize];
+    va_list args;
+    va_start(args, format);
+    FormatTextList(line, sizeof(line), format, args);
+    va_end(args);
+    if (strncmp(line, prefix, length) == 0) {
+        gFaulted = true;
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
 }
+
+void TraceSystemError(DWORD) {}

@@ -21,12 +21,28 @@ static void Fault(DWORD code) {
     }
 }
 
-void Trace(const char* text) {
-    gLines.push_back(text);
+// Records a line and faults after it when it is the one asked for.
+static void Record(const char* line) {
+    gLines.push_back(line);
     if (!gFaultPrefix.empty() && gLines.back().compare(0, gFaultPrefix.size(), gFaultPrefix) == 0) {
         gFaultPrefix.clear();
         Fault(gFaultCode);
     }
+}
+
+void Trace(const char* format, ...) {
+    char line[kTraceLineSize];
+    va_list args;
+    va_start(args, format);
+    FormatTextList(line, sizeof(line), format, args);
+    va_end(args);
+    Record(line);
+}
+
+void TraceSystemError(DWORD code) {
+    char line[kTraceLineSize];
+    FormatSystemError(code, line, sizeof(line));
+    Record(line);
 }
 
 void FaultAtTrace(const std::string& prefix) {
