@@ -3,47 +3,25 @@
 #include <windows.h>
 
 #include "setup/setup.h"
+#include "support/counter_key.h"
 #include "support/recording_trace.h"
-
-static const char kKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
 
 class Counter : public ::testing::Test {
   protected:
     void SetUp() override {
-        RemoveKey();
+        RemoveCounterKey();
         ClearTraceLines();
     }
     void TearDown() override {
-        RemoveKey();
-    }
-    static void RemoveKey() {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
-    }
-    static void Store(DWORD type, const void* data, DWORD size) {
-        HKEY key;
-        ASSERT_EQ(
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
-            ERROR_SUCCESS);
-        RegSetValueExA(key, "waitingreboot", 0, type, static_cast<const BYTE*>(data), size);
-        RegCloseKey(key);
-    }
-    static void StoreCount(DWORD count) {
-        Store(REG_DWORD, &count, sizeof(count));
+        RemoveCounterKey();
     }
     static bool KeyExists() {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
             return false;
         }
         RegCloseKey(key);
         return true;
-    }
-    static DWORD StoredCount() {
-        DWORD count = 0xDEADBEEF;
-        DWORD size = sizeof(count);
-        RegGetValueA(HKEY_LOCAL_MACHINE, kKey, "waitingreboot", RRF_RT_REG_DWORD, NULL, &count,
-                     &size);
-        return count;
     }
 };
 
@@ -85,8 +63,8 @@ TEST_F(Counter, ZeroMeansNothingPendingAndClearsTheKey) {
 }
 
 TEST_F(Counter, KeyWithoutValue) {
-    Store(REG_DWORD, NULL, 0);
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kKey, "waitingreboot");
+    StoreCounterValue(REG_DWORD, NULL, 0);
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kCounterKey, "waitingreboot");
     EXPECT_FALSE(IsWaitingReboot());
     EXPECT_FALSE(ClearWaitingReboot());
     EXPECT_TRUE(KeyExists());
@@ -105,11 +83,11 @@ TEST_F(Counter, LargestCountWrapsToZero) {
 }
 
 TEST_F(Counter, ShortDataFillsTheLowBytesLongDataIsNoValue) {
-    Store(REG_SZ, "3", 2);
+    StoreCounterValue(REG_SZ, "3", 2);
     EXPECT_TRUE(IsWaitingReboot());
     SetWaitingReboot();
     EXPECT_EQ(StoredCount(), 52u);
-    Store(REG_SZ, "12345", 6);
+    StoreCounterValue(REG_SZ, "12345", 6);
     EXPECT_FALSE(IsWaitingReboot());
     EXPECT_FALSE(ClearWaitingReboot());
 }

@@ -7,6 +7,7 @@
 #include "common/common.h"
 #include "entry/entry.h"
 #include "entry/guard.h"
+#include "support/counter_key.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
@@ -101,7 +102,7 @@ TEST(EntryGuard, TracesTheCodeAsSignedDecimalAndReturnsZero) {
 class EntryGuardRoles : public ::testing::Test {
   protected:
     void SetUp() override {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        RemoveCounterKey();
         base =
             FreshFolder("guard", ::testing::UnitTest::GetInstance()->current_test_info()->name());
         stage = base + "stage\\";
@@ -113,9 +114,8 @@ class EntryGuardRoles : public ::testing::Test {
         ClearTraceLines();
     }
     void TearDown() override {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        RemoveCounterKey();
     }
-    static constexpr const char* kKey = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
     std::string base, stage;
 };
 
@@ -152,11 +152,7 @@ TEST_F(EntryGuardRoles, FaultBeforeTheClonesWaitStillRemoves) {
 }
 
 TEST_F(EntryGuardRoles, FaultInTheOriginalKeepsEverythingAndTheCounterAsLeft) {
-    HKEY key;
-    DWORD count = 2;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-    RegSetValueExA(key, "waitingreboot", 0, REG_DWORD, reinterpret_cast<BYTE*>(&count), 4);
-    RegCloseKey(key);
+    StoreCount(2);
     std::string record = base + "record.txt";
     UseCommandLine("\"" + stage + "setup\\x.exe\" -1 \"" + ProgramFolder() + "sample_setup.exe 0 " +
                    record + "\" " + base + " RunOnce");
@@ -166,8 +162,5 @@ TEST_F(EntryGuardRoles, FaultInTheOriginalKeepsEverythingAndTheCounterAsLeft) {
     EXPECT_FALSE(Traced("Original EXE terminated\r\n"));
     EXPECT_FALSE(Exists(record)) << "the setup never started";
     EXPECT_TRUE(Exists(stage + "setup\\x.exe"));
-    DWORD stored = 0;
-    DWORD size = sizeof(stored);
-    RegGetValueA(HKEY_LOCAL_MACHINE, kKey, "waitingreboot", RRF_RT_REG_DWORD, NULL, &stored, &size);
-    EXPECT_EQ(stored, 1u) << "RunOnce had counted one down before the fault";
+    EXPECT_EQ(StoredCount(), 1u) << "RunOnce had counted one down before the fault";
 }

@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "cleanup/cleanup.h"
+#include "support/counter_key.h"
 #include "support/launch.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
-
-static const char kKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
 
 static std::string WindowsDirectory() {
     char windows[MAX_PATH];
@@ -66,7 +65,7 @@ static bool WouldBeKept(const std::string& executable) {
 class Run : public ::testing::Test {
   protected:
     void SetUp() override {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        RemoveCounterKey();
         base = FreshFolder("run", ::testing::UnitTest::GetInstance()->current_test_info()->name());
         stage = base + "stage\\";
         setup = stage + "setup\\";
@@ -88,7 +87,7 @@ class Run : public ::testing::Test {
     }
     void TearDown() override {
         SetEnvironmentVariableA("SELFCLEAN_FAULT_AT", NULL);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        RemoveCounterKey();
         DeleteFileA((WindowsDirectory() + "\\HOST.INI").c_str());
     }
     // Starts the staged executable in the Original role with a sample setup exiting with code.

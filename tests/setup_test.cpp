@@ -3,22 +3,21 @@
 #include <windows.h>
 
 #include "setup/setup.h"
+#include "support/counter_key.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
-
-static const char kKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
 
 class LocalSetup : public ::testing::Test {
   protected:
     void SetUp() override {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        RemoveCounterKey();
         folder =
             FreshFolder("setup", ::testing::UnitTest::GetInstance()->current_test_info()->name());
         record = folder + "record.txt";
         ClearTraceLines();
     }
     void TearDown() override {
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+        RemoveCounterKey();
     }
     // The setup command line of a sample setup that exits with code.
     std::string SetupCommand(int code) const {
@@ -29,12 +28,6 @@ class LocalSetup : public ::testing::Test {
         std::string setup = SetupCommand(code);
         UseCommandLine("x.exe -1 \"" + setup + "\" " + extra);
         return RunLocalSetup();
-    }
-    static void StoreCount(DWORD count) {
-        HKEY key;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-        RegSetValueExA(key, "waitingreboot", 0, REG_DWORD, reinterpret_cast<BYTE*>(&count), 4);
-        RegCloseKey(key);
     }
     std::string folder;
     std::string record;
