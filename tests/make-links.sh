@@ -3,6 +3,7 @@
 # be made from the Unix side.
 set -euo pipefail
 links=$1
+[ ! -d "$links" ] || chmod -R u+w "$links"
 rm -rf "$links"
 mkdir -p "$links/stage/setup" "$links/target"
 echo keep >"$links/target/keep.txt"
@@ -18,3 +19,16 @@ echo keep >"$links/guard/target/keep.txt"
 echo keep >"$links/guard/target/setup/sample.txt"
 ln -s target "$links/guard/staged"
 ln -s home "$links/guard/alias"
+
+# For the walk's swap: "spare" is a link to swap-target\, which a test moves in place of a folder
+# that the walk has listed but not yet entered.
+mkdir -p "$links/swap/stage/victim" "$links/swap/swap-target"
+echo keep >"$links/swap/swap-target/keep.txt"
+echo staged >"$links/swap/stage/victim/staged.txt"
+echo staged >"$links/swap/stage/file.txt"
+ln -s swap-target "$links/swap/spare"
+
+# For the read-only folder above a staging root.
+mkdir -p "$links/above/tree/sub"
+echo staged >"$links/above/tree/sub/f.txt"
+chmod a-w "$links/above/tree" "$links/above"

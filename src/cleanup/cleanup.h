@@ -23,9 +23,18 @@ bool StagingRootOf(const char* executablePath, char* root);
 // are seen through. A folder that cannot be found guards nothing.
 bool IsProtectedFolder(const char* folder);
 
-// Removes folder (ending with a backslash) and everything under it. Links are removed, never
-// entered.
-void DeleteTree(const char* folder);
+// Removes folder and everything under it: a full path in \\?\ form (\\?\C:\a\b\ or
+// \\?\UNC\server\share\a\), ending with a backslash. Links are removed, never entered; where a
+// link cannot be told from its target, it stays. Nothing outside the folder is changed.
+void DeleteTree(const wchar_t* folder);
 
 // Clears the read-only attribute of path, keeping every other attribute.
-void ClearReadOnly(const char* path);
+void ClearReadOnly(const wchar_t* path);
+
+// Turns on the system's guard against following links that less trusted users made, where the
+// system has it.
+void EnforceRedirectionTrust();
+
+// Called, when set, with the path of each folder the listing has shown as a plain folder, just
+// before the walk opens it. Only tests set it.
+extern void (*gBeforeEnteringFolder)(const wchar_t* folder);

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "../common/common.h"
 
@@ -113,4 +114,44 @@ bool StagingRootOf(const char* executablePath, char* root) {
         return false;
     }
     return true;
+}
+
+// The walk takes a full path in \\?\ form, where ".." is not resolved; a share becomes
+// \\?\UNC\server\share.
+static bool LongPathOf(const char* root, WCHAR* longPath) {
+    WCHAR wideRoot[kPathSize];
+    WCHAR full[kPathSize];
+    if (MultiByteToWideChar(CP_ACP, 0, root, -1, wideRoot, kPathSize) == 0) {
+        return false;
+    }
+    DWORD length = GetFullPathNameW(wideRoot, kPathSize, full, NULL);
+    if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
+        return false;
+    }
+    bool share = full[0] == L'\\' && full[1] == L'\\';
+    wcscpy(longPath, share ? L"\\\\?\\UNC" : L"\\\\?\\");
+    wcscat(longPath, share ? full + 1 : full);
+    return true;
+}
+
+void RemoveStagingFolders() {
+    const char* original = Arg(2);
+    if (!DeleteFileA(original)) {
+        Trace("Cannot delete the original EXE\r\n");
+    }
+    char root[kPathSize];
+    if (!StagingRootOf(original, root) || IsProtectedFolder(root)) {
+        return;
+    }
+    Trace("%s\r\n", root);
+    WCHAR longRoot[kPathSize + 8];
+    if (LongPathOf(root, longRoot)) {
+        DeleteTree(longRoot);
+    }
+
+    char drive[_MAX_DRIVE];
+    _splitpath(original, drive, NULL, NULL, NULL);
+    char fixedFolder[kPathSize];
+    FormatText(fixedFolder, sizeof(fixedFolder), "%skvoptemp", drive);
+    RemoveDirectoryA(fixedFolder);
 }

@@ -43,7 +43,10 @@ HANDLE OpenDisposableCopy(const char* selfPath, const char* copyPath) {
     CopyFileA(selfPath, copyPath, FALSE);
     // A read-only original passes its attribute on, and a read-only file cannot be opened for
     // deletion.
-    ClearReadOnly(copyPath);
+    WCHAR wideCopyPath[kPathSize];
+    if (MultiByteToWideChar(CP_ACP, 0, copyPath, -1, wideCopyPath, kPathSize) != 0) {
+        ClearReadOnly(wideCopyPath);
+    }
     return CreateFileA(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
                        NULL);
 }

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+#include <windows.h>
+
+#include "cleanup/cleanup.h"
+#include "support/recording_trace.h"
+#include "support/sandbox.h"
+
+// Wide paths for names in any script and paths past the old length limit; the sandbox's own
+// folders are ASCII.
+static std::wstring Wide(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+static std::wstring Long(const std::wstring& path) {
+    return L"\\\\?\\" + path;
+}
+
+// A folder's attributes are read and written by its name without the trailing backslash.
+static std::wstring Named(const std::wstring& path) {
+    return Long(path.back() == L'\\' ? path.substr(0, path.size() - 1) : path);
+}
+
+static DWORD Attributes(const std::wstring& path) {
+    return GetFileAttributesW(Named(path).c_str());
+}
+
+static bool Exists(const std::wstring& path) {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+static void MakeFolder(const std::wstring& path) {
+    CreateDirectoryW(Long(path).c_str(), NULL);
+}
+
+static void WriteFile(const std::wstring& path) {
+    CloseHandle(CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+}
+
+static void SetReadOnly(const std::wstring& path) {
+    SetFileAttributesW(Named(path).c_str(), Attributes(path) | FILE_ATTRIBUTE_READONLY);
+}
+
+static void DeleteTree(const std::wstring& folder) {
+    DeleteTree(Long(folder).c_str());
+}
+
+// The names of folder's entries in the order the file system lists them, "." and ".." left out.
+static std::vector<std::wstring> Listing(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(Long(folder + L"*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..") {
+                names.push_back(name);
+            }
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    return names;
+}
+
+class Walk : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        base = FreshFolder("walk", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        wideBase = Wide(base);
+        tree = wideBase + L"tree\\";
+        MakeFolder(tree);
+        ClearTraceLines();
+    }
+    void TearDown() override {
+        gBeforeEnteringFolder = NULL;
+    }
+    std::string base;
+    std::wstring wideBase, tree;
+};
+
+TEST_F(Walk, RemovesTreesWithReadOnlyFilesAndFolders) {
+    MakeFolders(base + "tree\\a\\b\\c\\d\\e");
+    MakeFolders(base + "tree\\empty");
+    WriteFile(tree + L"top.txt");
+    WriteFile(tree + L"a\\b\\c\\d\\e\\deep.txt");
+    WriteFile(tree + L"a\\ro.txt");
+    SetReadOnly(tree + L"a\\ro.txt");
+    SetReadOnly(tree + L"a\\b");
+    SetReadOnly(tree + L"a\\b\\c\\d\\e\\deep.txt");
+    SetReadOnly(tree);
+    WriteFile(wideBase + L"beside.txt");
+    DeleteTree(tree);
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(Exists(wideBase + L"beside.txt"));
+    EXPECT_TRUE(TraceLines().empty());
+}
+
+TEST_F(Walk, RemovesNamesInAnyScript) {
+    std::wstring japanese = tree + L"日本語\\";
+    std::wstring greek = japanese + L"Ελληνικά\\";
+    MakeFolder(japanese);
+    MakeFolder(greek);
+    WriteFile(tree + L"Руководство.txt");
+    SetReadOnly(tree + L"Руководство.txt");
+    WriteFile(greek + L"Ελληνικά.txt");
+    WriteFile(japanese + L"説明書.pdf");
+    SetReadOnly(greek);
+    WriteFile(wideBase + L"Руководство.txt");
+    DeleteTree(tree);
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(Exists(wideBase + L"Руководство.txt"));
+    EXPECT_TRUE(TraceLines().empty());
+}
+
+TEST_F(Walk, RemovesPathsOfAnyDepth) {
+    // Past the old limit of 260 characters, in names of other scripts.
+    std::wstring folder = tree;
+    for (int level = 0; level < 30; ++level) {
+        folder += L"Ελληνικά-日本語\\";
+        MakeFolder(folder);
+    }
+    WriteFile(folder + L"Руководство.txt");
+    SetReadOnly(folder + L"Руководство.txt");
+    ASSERT_GT(folder.size(), 300u);
+    ASSERT_TRUE(Exists(folder + L"Руководство.txt"));
+    // As deep as Wine reaches: its host paths end at 4,096 bytes. Every level is a walk level,
+    // so this also shows that depth does not grow the walk's stack.
+    std::wstring deep = tree + L"d\\";
+    MakeFolder(deep);
+    while (deep.size() < 1200) {
+        deep += L"d\\";
+        MakeFolder(deep);
+    }
+    WriteFile(deep + L"bottom.txt");
+    ASSERT_TRUE(Exists(deep + L"bottom.txt"));
+    DeleteTree(tree);
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(TraceLines().empty());
+}
+
+TEST_F(Walk, RemovesWideTreesWhosePendingFoldersFillTheListingBuffer) {
+    // Each level holds 40 folders of long names, and goes on below the one listed last, which the
+    // walk enters first: the other 40 wait while everything below is removed.
+    std::wstring folder = tree;
+    std::wstring longName(100, L'w');
+    for (int level = 0; level < 20; ++level) {
+        for (int sibling = 0; sibling < 41; ++sibling) {
+            MakeFolder(folder + longName + std::to_wstring(100 + sibling));
+        }
+        WriteFile(folder + L"file.txt");
+        std::vector<std::wstring> names = Listing(folder);
+        folder += names.back() == L"file.txt" ? names[names.size() - 2] : names.back();
+        folder += L"\\";
+    }
+    WriteFile(folder + L"bottom.txt");
+    DeleteTree(tree);
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_TRUE(TraceLines().empty());
+}
+
+// make-links.sh has prepared S:\links\above\, read-only, holding tree\, read-only too, with a
+// folder and a file: Wine takes a folder's read-only bit from its Unix permissions only.
+TEST_F(Walk, FolderAboveTheRootKeepsItsReadOnlyBit) {
+    std::wstring above = L"S:\\links\\above\\";
+    ASSERT_NE(Attributes(above) & FILE_ATTRIBUTE_READONLY, 0u);
+    ASSERT_NE(Attributes(above + L"tree") & FILE_ATTRIBUTE_READONLY, 0u);
+    ASSERT_TRUE(Exists(above + L"tree\\sub\\f.txt"));
+    DeleteTree(above + L"tree\\");
+    EXPECT_FALSE(Exists(above + L"tree"));
+    EXPECT_NE(Attributes(above) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST_F(Walk, FileHeldOpenStaysAndEachEnclosingFolderFailureIsTraced) {
+    MakeFolders(base + "tree\\held\\inner");
+    MakeFolders(base + "tree\\free");
+    WriteFile(tree + L"free\\f.txt");
+    WriteFile(tree + L"held\\inner\\open.txt");
+    WriteFile(tree + L"held\\other.txt");
+    HANDLE open = CreateFileW(Long(tree + L"held\\inner\\open.txt").c_str(), GENERIC_READ, 0, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    DeleteTree(tree);
+    CloseHandle(open);
+    EXPECT_TRUE(Exists(tree + L"held\\inner\\open.txt"));
+    EXPECT_FALSE(Exists(tree + L"held\\other.txt"));
+    EXPECT_FALSE(Exists(tree + L"free"));
+    // inner, held and the tree itself could not be removed.
+    EXPECT_EQ(TraceLines().size(), 3u);
+    for (const std::string& line : TraceLines()) {
+        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    }
+}
+
+TEST_F(Walk, FolderHeldWithoutDeleteSharingIsEmptied) {
+    // As a process's current folder is held.
+    MakeFolder(tree + L"current");
+    WriteFile(tree + L"current\\f.txt");
+    HANDLE current = CreateFileW(Long(tree + L"current").c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    ASSERT_NE(current, INVALID_HANDLE_VALUE);
+    DeleteTree(tree);
+    CloseHandle(current);
+    EXPECT_FALSE(Exists(tree + L"current\\f.txt"));
+    EXPECT_TRUE(Exists(tree + L"current"));
+    // current and the tree itself could not be removed.
+    EXPECT_EQ(TraceLines().size(), 2u);
+}
+
+TEST_F(Walk, MissingFolderIsTraced) {
+    DeleteTree(wideBase + L"missing\\");
+    EXPECT_EQ(TraceLines().size(), 1u);
+}
+
+// make-links.sh has prepared S:\links\stage\setup\ with a link "outside" to S:\links\target\,
+// which holds keep.txt, and a read-only file.
+TEST_F(Walk, FolderLinkIsNeverEntered) {
+    std::wstring target = L"S:\\links\\target\\";
+    ASSERT_TRUE(Exists(target + L"keep.txt"));
+    ASSERT_NE(Attributes(L"S:\\links\\stage\\setup\\outside") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    EnforceRedirectionTrust();
+    DeleteTree(std::wstring(L"S:\\links\\stage\\"));
+    EXPECT_TRUE(Exists(target + L"keep.txt"));
+    EXPECT_TRUE(Exists(target + L"readonly.txt"));
+    EXPECT_NE(Attributes(target + L"readonly.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(Exists(L"S:\\links\\stage\\setup\\file.txt"));
+    // The link itself goes where a handle can show it; Wine's handles show its target.
+    EXPECT_TRUE(!Exists(L"S:\\links\\stage\\setup\\outside") ||
+                Traced("Link kept: it cannot be told from its target\r\n"));
+}
+
+// make-links.sh has prepared S:\links\swap\ with stage\victim\ and "spare", a link to
+// swap-target\, which holds keep.txt.
+static void SwapVictimForLink(const wchar_t* folder) {
+    std::wstring path = folder;
+    if (path.size() >= 7 && path.compare(path.size() - 7, 7, L"victim\\") == 0) {
+        MoveFileW(L"\\\\?\\S:\\links\\swap\\stage\\victim", L"\\\\?\\S:\\links\\swap\\away");
+        // Windows moves the link; Wine moves its target, which the walk must not enter either.
+        MoveFileW(L"\\\\?\\S:\\links\\swap\\spare", L"\\\\?\\S:\\links\\swap\\stage\\victim");
+    }
+}
+
+TEST_F(Walk, FolderSwappedForALinkAfterTheListingIsNotEntered) {
+    std::wstring swap = L"S:\\links\\swap\\";
+    ASSERT_TRUE(Exists(swap + L"stage\\victim\\staged.txt"));
+    ASSERT_TRUE(Exists(swap + L"spare\\keep.txt"));
+    gBeforeEnteringFolder = SwapVictimForLink;
+    DeleteTree(swap + L"stage\\");
+    EXPECT_TRUE(Traced("Folder not entered: it is a link or not the folder listed\r\n"));
+    EXPECT_TRUE(Exists(swap + L"stage\\victim\\keep.txt"));
+    EXPECT_TRUE(Exists(swap + L"away\\staged.txt"));
+    EXPECT_FALSE(Exists(swap + L"stage\\file.txt"));
+}
