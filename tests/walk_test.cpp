@@ -80,6 +80,8 @@ class Walk : public ::testing::Test {
     std::wstring wideBase, tree;
 };
 
+// Wine ignores a read-only bit set on a folder; FolderAboveTheRootKeepsItsReadOnlyBit has real
+// ones.
 TEST_F(Walk, RemovesTreesWithReadOnlyFilesAndFolders) {
     MakeFolders(base + "tree\\a\\b\\c\\d\\e");
     MakeFolders(base + "tree\\empty");

@@ -212,7 +212,8 @@ static HANDLE OpenFolder(bool* removable) {
 
 // Opens and checks the folder gPath names and makes it the level at depth. It is entered only
 // when its handle shows a plain folder and, below the root, the very folder the listing showed
-// (its identity, which a handle to a link's target does not share).
+// (its identity, which a handle to a link's target does not share; a file system that lists no
+// identities gives 0).
 static bool Enter(int depth, int pathLength, BYTE* chunk, const LONGLONG* listedId) {
     bool removable;
     HANDLE folder = OpenFolder(&removable);
@@ -225,7 +226,7 @@ static bool Enter(int depth, int pathLength, BYTE* chunk, const LONGLONG* listed
     if (!QueryIdentity(folder, &attributes, &id) ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
             FILE_ATTRIBUTE_DIRECTORY ||
-        (listedId != NULL && id != *listedId)) {
+        (listedId != NULL && *listedId != 0 && id != *listedId)) {
         Trace("Folder not entered: it is a link or not the folder listed\r\n");
         CloseHandle(folder);
         return false;
