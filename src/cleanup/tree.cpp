@@ -161,7 +161,7 @@ static void DeleteReadOnlyFile(LONGLONG listedId) {
     }
     DWORD attributes;
     LONGLONG id;
-    if (QueryIdentity(file, &attributes, &id) && id == listedId) {
+    if (QueryIdentity(file, &attributes, &id) && (listedId == 0 || id == listedId)) {
         ClearReadOnlyOf(file, attributes);
         Dispose(file);
     }
@@ -231,7 +231,7 @@ static bool Enter(int depth, int pathLength, BYTE* chunk, const LONGLONG* listed
         CloseHandle(folder);
         return false;
     }
-    // Cleared first: some file systems keep the entries of a read-only folder.
+    // Cleared before its entries go: where the bit is a Unix write permission, it keeps them too.
     ClearReadOnlyOf(folder, attributes);
     Level& level = gLevels[depth];
     level.folder = folder;
