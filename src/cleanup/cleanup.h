@@ -10,10 +10,16 @@ void DeleteHostIni();
 // A staging folder that StagingRootOf or IsProtectedFolder refuses is kept, and kvoptemp too.
 void RemoveStagingFolders();
 
-// The staging folder of an executable path, with a trailing backslash, into root (260
-// bytes). False, with a trace line saying why, when the path does not lie at least two
-// folder levels below a drive or share root: its parent folder would not be staged.
-bool StagingRootOf(const char* executablePath, char* root);
+// The staging folder of an executable path, drive and directory followed by "..\", into root
+// (kPathSize characters). False, with a trace line saying why, when the path does not lie at
+// least two folder levels below a drive or share root (its parent folder would not be
+// staged) or the root does not fit.
+bool StagingRootOf(const wchar_t* executablePath, wchar_t* root);
+
+// The literal form of a full path ("\\?\C:\a\" or "\\?\UNC\server\share\a\"), which
+// the file system takes as it is, at any length, into literal (kPathSize characters). False
+// when it does not fit or path is not a full drive or share path.
+bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal);
 
 // True, with a trace line naming the rule, when folder must be kept: it is a folder link, or
 // it is or holds the Windows, system or temporary folder, the user's profile, an application
@@ -21,11 +27,11 @@ bool StagingRootOf(const char* executablePath, char* root);
 // the temporary folder. Paths are compared absolute and canonical and, where the file system
 // tells, by the folders' identity, so that short names, links, substituted drives and shares
 // are seen through. A folder that cannot be found guards nothing.
-bool IsProtectedFolder(const char* folder);
+bool IsProtectedFolder(const wchar_t* folder);
 
-// Removes folder (ending with a backslash) and everything under it. Links are removed, never
-// entered.
-void DeleteTree(const char* folder);
+// Removes folder, a full path in literal form ending with a backslash, and everything under
+// it. Links are removed, never entered.
+void DeleteTree(const wchar_t* folder);
 
 // Clears the read-only attribute of path, keeping every other attribute.
-void ClearReadOnly(const char* path);
+void ClearReadOnly(const wchar_t* path);

@@ -2,10 +2,14 @@
 
 #include <tlhelp32.h>
 #include <string.h>
+#include <wchar.h>
 
-static bool IsCloneImage(const char* name) {
-    size_t length = strlen(name);
-    return _strnicmp(name, "Del", 3) == 0 && length > 4 && _stricmp(name + length - 4, ".tmp") == 0;
+#include <string>
+
+static bool IsCloneImage(const wchar_t* name) {
+    size_t length = wcslen(name);
+    return _wcsnicmp(name, L"Del", 3) == 0 && length > 4 &&
+           _wcsicmp(name + length - 4, L".tmp") == 0;
 }
 
 // The Clone is the child of the Original that runs from the temporary copy.
@@ -15,10 +19,10 @@ static HANDLE OpenClone(DWORD originalId) {
         return NULL;
     }
     HANDLE clone = NULL;
-    PROCESSENTRY32 entry;
+    PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more && clone == NULL;
-         more = Process32Next(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && clone == NULL;
+         more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ParentProcessID == originalId && IsCloneImage(entry.szExeFile)) {
             clone =
                 OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
@@ -28,30 +32,31 @@ static HANDLE OpenClone(DWORD originalId) {
     return clone;
 }
 
-static void SetTempFolder(const char* folder) {
-    SetEnvironmentVariableA("TMP", folder);
-    SetEnvironmentVariableA("TEMP", folder);
+static void SetTempFolder(const wchar_t* folder) {
+    SetEnvironmentVariableW(L"TMP", folder);
+    SetEnvironmentVariableW(L"TEMP", folder);
 }
 
-LaunchResult Launch(const char* commandLine, const char* tempFolder) {
+LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder) {
     LaunchResult result = {false, 0, false, 0};
-    char savedTmp[MAX_PATH] = "";
-    char savedTemp[MAX_PATH] = "";
-    GetEnvironmentVariableA("TMP", savedTmp, sizeof(savedTmp));
-    GetEnvironmentVariableA("TEMP", savedTemp, sizeof(savedTemp));
+    static wchar_t savedTmp[32768];
+    static wchar_t savedTemp[32768];
+    savedTmp[0] = savedTemp[0] = L'\0';
+    GetEnvironmentVariableW(L"TMP", savedTmp, 32768);
+    GetEnvironmentVariableW(L"TEMP", savedTemp, 32768);
     if (tempFolder != NULL) {
         SetTempFolder(tempFolder);
     }
-    static char line[32768];
-    lstrcpynA(line, commandLine, sizeof(line));
-    STARTUPINFOA startup;
+    static wchar_t line[32768];
+    lstrcpynW(line, commandLine, 32768);
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION original;
     result.started =
-        CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &original) != FALSE;
-    SetEnvironmentVariableA("TMP", savedTmp);
-    SetEnvironmentVariableA("TEMP", savedTemp);
+        CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &original) != FALSE;
+    SetEnvironmentVariableW(L"TMP", savedTmp);
+    SetEnvironmentVariableW(L"TEMP", savedTemp);
     if (!result.started) {
         return result;
     }
@@ -75,4 +80,16 @@ LaunchResult Launch(const char* commandLine, const char* tempFolder) {
         CloseHandle(clone);
     }
     return result;
+}
+
+static std::wstring WideFromUtf8(const char* text) {
+    int size = static_cast<int>(strlen(text));
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text, size, NULL, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, size, &wide[0], static_cast<int>(wide.size()));
+    return wide;
+}
+
+LaunchResult Launch(const char* commandLine, const char* tempFolder) {
+    std::wstring folder = tempFolder != NULL ? WideFromUtf8(tempFolder) : L"";
+    return Launch(WideFromUtf8(commandLine).c_str(), tempFolder != NULL ? folder.c_str() : NULL);
 }

@@ -13,4 +13,6 @@ struct LaunchResult {
 };
 
 // tempFolder, when not NULL, becomes TMP and TEMP of the started program.
+LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder);
+// The same with a command line and folder in UTF-8.
 LaunchResult Launch(const char* commandLine, const char* tempFolder);
