@@ -164,3 +164,19 @@ TEST_F(EntryGuardRoles, FaultInTheOriginalKeepsEverythingAndTheCounterAsLeft) {
     EXPECT_TRUE(Exists(stage + "setup\\x.exe"));
     EXPECT_EQ(StoredCount(), 1u) << "RunOnce had counted one down before the fault";
 }
+
+// The first pass faults before kvoptemp; the second, which runs after the current folder was
+// moved to the system directory, must still find kvoptemp where the Clone was started.
+TEST_F(EntryGuardRoles, SecondPassFindsKvoptempInTheInheritedFolder) {
+    char saved[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(saved), saved);
+    MakeFolders(base + "work\\kvoptemp");
+    SetCurrentDirectoryA((base + "work").c_str());
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    FaultAtTrace(stage + "setup\\..\\\r\n");
+    EXPECT_EQ(RunEntry(), 0);
+    SetCurrentDirectoryA(saved);
+    EXPECT_TRUE(Traced("Exception raised by th Clone EXE\r\n"));
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_FALSE(Exists(base + "work\\kvoptemp"));
+}

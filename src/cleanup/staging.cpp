@@ -114,3 +114,53 @@ bool StagingRootOf(const char* executablePath, char* root) {
     }
     return true;
 }
+
+// kvoptemp is named relative to the current folder the Clone inherited. Its full path is taken
+// once, before that folder is left, so that the removal pass after an exception, which runs from
+// the system directory, still names the same folder. Empty when it cannot be resolved.
+static const char* FixedFolder(const char* executablePath) {
+    static char fixedFolder[kPathSize];
+    static bool resolved;
+    if (!resolved) {
+        resolved = true;
+        char drive[_MAX_DRIVE];
+        _splitpath(executablePath, drive, NULL, NULL, NULL);
+        char relative[kPathSize];
+        DWORD length = 0;
+        if (FormatText(relative, sizeof(relative), "%skvoptemp", drive)) {
+            length = GetFullPathNameA(relative, sizeof(fixedFolder), fixedFolder, NULL);
+        }
+        if (length == 0 || length >= sizeof(fixedFolder)) {
+            fixedFolder[0] = '\0';
+        }
+    }
+    return fixedFolder;
+}
+
+// The caller's current folder, which the Clone inherits, often lies in what it unpacked, and a
+// process's current folder cannot be removed. The system directory lies outside any staged tree.
+static void LeaveInheritedFolder() {
+    char system[kPathSize];
+    DWORD length = GetSystemDirectoryA(system, sizeof(system));
+    if (length > 0 && length < sizeof(system)) {
+        SetCurrentDirectoryA(system);
+    }
+}
+
+void RemoveStagingFolders() {
+    const char* original = Arg(2);
+    const char* fixedFolder = FixedFolder(original);
+    LeaveInheritedFolder();
+    if (!DeleteFileA(original)) {
+        Trace("Cannot delete the original EXE\r\n");
+    }
+    char root[kPathSize];
+    if (!StagingRootOf(original, root) || IsProtectedFolder(root)) {
+        return;
+    }
+    Trace("%s\r\n", root);
+    DeleteTree(root);
+    if (fixedFolder[0] != '\0') {
+        RemoveDirectoryA(fixedFolder);
+    }
+}

@@ -1,6 +1,5 @@
 #include "cleanup.h"
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "../common/common.h"
@@ -62,23 +61,4 @@ void DeleteTree(const char* folder) {
         }
     }
     RemoveFolder(folder);
-}
-
-void RemoveStagingFolders() {
-    const char* original = Arg(2);
-    if (!DeleteFileA(original)) {
-        Trace("Cannot delete the original EXE\r\n");
-    }
-    char root[kPathSize];
-    if (!StagingRootOf(original, root) || IsProtectedFolder(root)) {
-        return;
-    }
-    Trace("%s\r\n", root);
-    DeleteTree(root);
-
-    char drive[_MAX_DRIVE];
-    _splitpath(original, drive, NULL, NULL, NULL);
-    char fixedFolder[kPathSize];
-    FormatText(fixedFolder, sizeof(fixedFolder), "%skvoptemp", drive);
-    RemoveDirectoryA(fixedFolder);
 }
