@@ -3,76 +3,122 @@
 #include <tlhelp32.h>
 #include <string.h>
 
+// A running process the launcher watches: a handle to wait on and its id, which its children
+// name as their parent.
+struct Watched {
+    HANDLE handle;
+    DWORD id;
+};
+
 static bool IsCloneImage(const char* name) {
     size_t length = strlen(name);
     return _strnicmp(name, "Del", 3) == 0 && length > 4 && _stricmp(name + length - 4, ".tmp") == 0;
 }
 
-// The Clone is the child of the Original that runs from the temporary copy.
-static HANDLE OpenClone(DWORD originalId) {
+static bool IsSelfcleanImage(const char* name) {
+    return _stricmp(name, "selfclean.exe") == 0;
+}
+
+// The child of parentId whose image name matches; a null handle when there is none (yet).
+static Watched OpenChild(DWORD parentId, bool (*matches)(const char*)) {
+    Watched child = {NULL, 0};
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        return NULL;
+        return child;
     }
-    HANDLE clone = NULL;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more && clone == NULL;
+    for (BOOL more = Process32First(snapshot, &entry); more && child.handle == NULL;
          more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == originalId && IsCloneImage(entry.szExeFile)) {
-            clone =
+        if (entry.th32ParentProcessID == parentId && matches(entry.szExeFile)) {
+            child.handle =
                 OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+            child.id = entry.th32ProcessID;
         }
     }
     CloseHandle(snapshot);
-    return clone;
+    return child;
 }
 
-static void SetTempFolder(const char* folder) {
-    SetEnvironmentVariableA("TMP", folder);
-    SetEnvironmentVariableA("TEMP", folder);
+// Waits for process and returns its exit code, watching meanwhile for the child it starts, so
+// that a child which outlives it is still found (*child stays null when none was seen).
+static DWORD AwaitWatchingChild(Watched process, bool (*matches)(const char*), Watched* child) {
+    *child = {NULL, 0};
+    while (WaitForSingleObject(process.handle, 20) == WAIT_TIMEOUT) {
+        if (child->handle == NULL) {
+            *child = OpenChild(process.id, matches);
+        }
+    }
+    if (child->handle == NULL) {
+        *child = OpenChild(process.id, matches);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.handle, &exitCode);
+    CloseHandle(process.handle);
+    return exitCode;
 }
 
-LaunchResult Launch(const char* commandLine, const char* tempFolder) {
-    LaunchResult result = {false, 0, false, 0};
+static bool Start(const char* commandLine, const char* tempFolder, Watched* process) {
     char savedTmp[MAX_PATH] = "";
     char savedTemp[MAX_PATH] = "";
     GetEnvironmentVariableA("TMP", savedTmp, sizeof(savedTmp));
     GetEnvironmentVariableA("TEMP", savedTemp, sizeof(savedTemp));
     if (tempFolder != NULL) {
-        SetTempFolder(tempFolder);
+        SetEnvironmentVariableA("TMP", tempFolder);
+        SetEnvironmentVariableA("TEMP", tempFolder);
     }
     static char line[32768];
     lstrcpynA(line, commandLine, sizeof(line));
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION original;
-    result.started =
-        CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &original) != FALSE;
+    PROCESS_INFORMATION started;
+    bool ok =
+        CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started) != FALSE;
     SetEnvironmentVariableA("TMP", savedTmp);
     SetEnvironmentVariableA("TEMP", savedTemp);
+    if (ok) {
+        CloseHandle(started.hThread);
+        *process = {started.hProcess, started.dwProcessId};
+    }
+    return ok;
+}
+
+// Waits for an Original that has started and for the Clone it hands off to.
+static LaunchResult AwaitOriginal(Watched original) {
+    LaunchResult result = {true, 0, false, 0};
+    Watched clone;
+    result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
+    if (clone.handle != NULL) {
+        result.cloneSeen = true;
+        WaitForSingleObject(clone.handle, 120000);
+        GetExitCodeProcess(clone.handle, &result.cloneExitCode);
+        CloseHandle(clone.handle);
+    }
+    return result;
+}
+
+LaunchResult Launch(const char* commandLine, const char* tempFolder) {
+    Watched original;
+    if (!Start(commandLine, tempFolder, &original)) {
+        LaunchResult notStarted = {false, 0, false, 0};
+        return notStarted;
+    }
+    return AwaitOriginal(original);
+}
+
+InstallerResult LaunchInstaller(const char* commandLine, const char* tempFolder) {
+    InstallerResult result = {false, 0, false, {false, 0, false, 0}};
+    Watched installer;
+    result.started = Start(commandLine, tempFolder, &installer);
     if (!result.started) {
         return result;
     }
-    CloseHandle(original.hThread);
-
-    HANDLE clone = NULL;
-    while (WaitForSingleObject(original.hProcess, 20) == WAIT_TIMEOUT) {
-        if (clone == NULL) {
-            clone = OpenClone(original.dwProcessId);
-        }
-    }
-    GetExitCodeProcess(original.hProcess, &result.exitCode);
-    if (clone == NULL) {
-        clone = OpenClone(original.dwProcessId);
-    }
-    CloseHandle(original.hProcess);
-    if (clone != NULL) {
-        result.cloneSeen = true;
-        WaitForSingleObject(clone, 120000);
-        GetExitCodeProcess(clone, &result.cloneExitCode);
-        CloseHandle(clone);
+    Watched selfclean;
+    result.exitCode = AwaitWatchingChild(installer, IsSelfcleanImage, &selfclean);
+    if (selfclean.handle != NULL) {
+        result.selfcleanSeen = true;
+        result.selfclean = AwaitOriginal(selfclean);
     }
     return result;
 }

@@ -14,3 +14,14 @@ struct LaunchResult {
 
 // tempFolder, when not NULL, becomes TMP and TEMP of the started program.
 LaunchResult Launch(const char* commandLine, const char* tempFolder);
+
+struct InstallerResult {
+    bool started;
+    DWORD exitCode;
+    // Whether the installer started selfclean.exe, and how it and its Clone ended.
+    bool selfcleanSeen;
+    LaunchResult selfclean;
+};
+
+// Starts an installer that starts selfclean.exe and exits, and waits for all three.
+InstallerResult LaunchInstaller(const char* commandLine, const char* tempFolder);
