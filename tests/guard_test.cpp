@@ -18,8 +18,7 @@ static void CatchCode(DWORD code) {
     gCaughtCode = code;
 }
 
-// A frame inside the work, as the platform's own calls install,, as the platform's calls have, that
-// the guard must unwind.
+// A frame inside the work, such as the platform's own calls install, that the guard must unwind.
 static EXCEPTION_DISPOSITION NTAPI InnerHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*,
                                                 void*) {
     if ((exception->ExceptionFlags & EXCEPTION_UNWINDING) != 0) {
