@@ -443,3 +443,54 @@ TEST(HostIni, IsDeletedFromTheWindowsDirectory) {
     EXPECT_FALSE(Exists(hostIni));
     DeleteHostIni();
 }
+
+static std::string CurrentFolder() {
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(folder), folder);
+    return folder;
+}
+
+static std::string SystemDirectory() {
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof(folder));
+    return folder;
+}
+
+// An installer's current folder, which the Clone inherits, usually lies in what it unpacked.
+class InheritedFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved = CurrentFolder();
+        base = FreshFolder("inherited",
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        stage = base + "stage\\";
+        MakeFolders(stage + "setup");
+        MakeFolders(stage + "payload\\docs");
+        WriteFile(stage + "setup\\x.exe");
+        WriteFile(stage + "payload\\docs\\readme.txt");
+        ClearTraceLines();
+    }
+    void TearDown() override {
+        SetCurrentDirectoryA(saved.c_str());
+    }
+    std::string saved, base, stage;
+};
+
+TEST_F(InheritedFolder, InsideTheStagedTreeIsLeftBeforeTheRemoval) {
+    ASSERT_TRUE(SetCurrentDirectoryA((stage + "payload\\docs").c_str()));
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_EQ(CurrentFolder(), SystemDirectory());
+}
+
+// kvoptemp lies in the drive's current folder as inherited, not in the system directory.
+TEST_F(InheritedFolder, KvoptempIsTakenFromTheInheritedFolder) {
+    MakeFolders(base + "work\\kvoptemp");
+    ASSERT_TRUE(SetCurrentDirectoryA((base + "work").c_str()));
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_FALSE(Exists(base + "work\\kvoptemp"));
+    EXPECT_TRUE(Exists(base + "work"));
+}

@@ -8,6 +8,8 @@ void DeleteHostIni();
 // Deletes the Original executable named by argument 2, then the staging folder (the parent
 // of the executable's folder) with everything under it, then the drive's kvoptemp folder.
 // A staging folder that StagingRootOf or IsProtectedFolder refuses is kept, and kvoptemp too.
+// First moves the process's current folder, which may lie in the staged tree, to the system
+// directory; kvoptemp keeps the place it has relative to the current folder inherited.
 void RemoveStagingFolders();
 
 // The staging folder of an executable path, drive and directory followed by "..\", into root

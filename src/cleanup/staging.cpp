@@ -129,8 +129,41 @@ static bool ResolveStagingRoot(const wchar_t* root, wchar_t* resolved, wchar_t* 
     return true;
 }
 
+// kvoptemp is named relative to the current folder the Clone inherited. Its full path is taken
+// once, before that folder is left, so that the removal pass after an exception, which runs from
+// the system directory, still names the same folder. Empty when it cannot be resolved.
+static const wchar_t* FixedFolder(const wchar_t* executablePath) {
+    static wchar_t fixedFolder[kPathSize];
+    static bool resolved;
+    if (!resolved) {
+        resolved = true;
+        int driveLength = executablePath[0] != L'\0' && executablePath[1] == L':' ? 2 : 0;
+        wchar_t relative[16];
+        DWORD length = 0;
+        if (FormatText(relative, 16, "%.*lskvoptemp", driveLength, executablePath)) {
+            length = GetFullPathNameW(relative, kPathSize, fixedFolder, NULL);
+        }
+        if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
+            fixedFolder[0] = L'\0';
+        }
+    }
+    return fixedFolder;
+}
+
+// The caller's current folder, which the Clone inherits, often lies in what it unpacked, and a
+// process's current folder cannot be removed. The system directory lies outside any staged tree.
+static void LeaveInheritedFolder() {
+    static wchar_t system[kPathSize];
+    DWORD length = GetSystemDirectoryW(system, kPathSize);
+    if (length > 0 && length < static_cast<DWORD>(kPathSize)) {
+        SetCurrentDirectoryW(system);
+    }
+}
+
 void RemoveStagingFolders() {
     const wchar_t* original = Arg(2);
+    const wchar_t* fixedFolder = FixedFolder(original);
+    LeaveInheritedFolder();
     if (!DeleteFileW(original)) {
         Trace("Cannot delete the original EXE\r\n");
     }
@@ -143,9 +176,7 @@ void RemoveStagingFolders() {
     }
     Trace("%ls\r\n", root);
     DeleteTree(literal);
-
-    int driveLength = original[0] != L'\0' && original[1] == L':' ? 2 : 0;
-    wchar_t fixedFolder[16];
-    FormatText(fixedFolder, 16, "%.*lskvoptemp", driveLength, original);
-    RemoveDirectoryW(fixedFolder);
+    if (fixedFolder[0] != L'\0') {
+        RemoveDirectoryW(fixedFolder);
+    }
 }

@@ -16,3 +16,16 @@ struct LaunchResult {
 LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder);
 // The same with a command line and folder in UTF-8.
 LaunchResult Launch(const char* commandLine, const char* tempFolder);
+
+struct InstallerResult {
+    bool started;
+    DWORD exitCode;
+    // Whether the installer started selfclean.exe, and how it and its Clone ended.
+    bool selfcleanSeen;
+    LaunchResult selfclean;
+};
+
+// Starts an installer that starts selfclean.exe and exits, and waits for all three.
+InstallerResult LaunchInstaller(const wchar_t* commandLine, const wchar_t* tempFolder);
+// The same with a command line and folder in UTF-8.
+InstallerResult LaunchInstaller(const char* commandLine, const char* tempFolder);

@@ -1,8 +1,8 @@
 // A stand-in for an installer's local setup: records how it was started and exits with the
 // code given as its first argument.
 //   sample_setup.exe EXIT_CODE [RECORD_FILE]
-// The record holds the command line it received and the folder it was started in, each in
-// UTF-8 and followed by a line feed; a text that is no valid UTF-16 leaves the record empty.
+// Each run appends to the record the command line it received and the folder it was started
+// in, each in UTF-8 and followed by a line feed; a text that is no valid UTF-16 is left out.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -24,7 +24,7 @@ int main() {
         return 1;
     }
     if (argc >= 3) {
-        HANDLE record = CreateFileW(argv[2], GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        HANDLE record = CreateFileW(argv[2], FILE_APPEND_DATA, 0, NULL, OPEN_ALWAYS, 0, NULL);
         static wchar_t directory[32768];
         GetCurrentDirectoryW(32768, directory);
         WriteUtf8(record, GetCommandLineW());
