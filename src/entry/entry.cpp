@@ -6,6 +6,7 @@
 #include "../common/common.h"
 #include "../setup/setup.h"
 #include "guard.h"
+#include "keeper.h"
 
 // How long the Original keeps the copy's delete-on-close handle open for the Clone to start.
 const DWORD kCloneStartWait = 8000;
@@ -31,6 +32,7 @@ static void RunClone() {
     DeleteHostIni();
     RemoveStagingFolders();
     Trace("Clone EXE terminated\r\n");
+    HandOnCopyHandle();
 }
 
 bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDLE original,
@@ -44,8 +46,10 @@ HANDLE OpenDisposableCopy(const char* selfPath, const char* copyPath) {
     // A read-only original passes its attribute on, and a read-only file cannot be opened for
     // deletion.
     ClearReadOnly(copyPath);
-    return CreateFileA(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
-                       NULL);
+    // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    return CreateFileA(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                       FILE_FLAG_DELETE_ON_CLOSE, NULL);
 }
 
 static bool StartClone(char* commandLine, PROCESS_INFORMATION* clone) {
@@ -126,6 +130,7 @@ static void HandleException(DWORD code) {
     Trace("Exception raised by th Clone EXE\r\n");
     DeleteHostIni();
     RemoveStagingFolders();
+    HandOnCopyHandle();
 }
 
 int RunEntry() {

@@ -15,6 +15,11 @@ static bool IsCloneImage(const char* name) {
     return _strnicmp(name, "Del", 3) == 0 && length > 4 && _stricmp(name + length - 4, ".tmp") == 0;
 }
 
+// The program of the system that the Clone hands its copy's handle on to.
+static bool IsKeeperImage(const char* name) {
+    return _stricmp(name, "PING.EXE") == 0;
+}
+
 static bool IsSelfcleanImage(const char* name) {
     return _stricmp(name, "selfclean.exe") == 0;
 }
@@ -84,16 +89,20 @@ static bool Start(const char* commandLine, const char* tempFolder, Watched* proc
     return ok;
 }
 
-// Waits for an Original that has started and for the Clone it hands off to.
+// Waits for an Original that has started, for the Clone it hands off to and for the program
+// that holds the Clone's copy open after the Clone's end.
 static LaunchResult AwaitOriginal(Watched original) {
     LaunchResult result = {true, 0, false, 0};
     Watched clone;
     result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
     if (clone.handle != NULL) {
         result.cloneSeen = true;
-        WaitForSingleObject(clone.handle, 120000);
-        GetExitCodeProcess(clone.handle, &result.cloneExitCode);
-        CloseHandle(clone.handle);
+        Watched keeper;
+        result.cloneExitCode = AwaitWatchingChild(clone, IsKeeperImage, &keeper);
+        if (keeper.handle != NULL) {
+            WaitForSingleObject(keeper.handle, 120000);
+            CloseHandle(keeper.handle);
+        }
     }
     return result;
 }
