@@ -20,20 +20,6 @@ static std::string WindowsDirectory() {
     return windows;
 }
 
-static int CountDelCopies(const std::string& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(Wide(folder + "Del*.tmp").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    int count = 0;
-    do {
-        ++count;
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
-    return count;
-}
-
 // The names in folder, sorted; HOST.INI is left out, since every Clone deletes it.
 static std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
@@ -105,14 +91,14 @@ class Run : public ::testing::Test {
     void ExpectRemoved(const std::string& tempFolder) {
         EXPECT_FALSE(Exists(stage));
         EXPECT_FALSE(Exists(WindowsDirectory() + "\\HOST.INI"));
-        EXPECT_EQ(CountDelCopies(tempFolder), 0);
+        EXPECT_EQ(CountTemporaryCopies(tempFolder), 0);
         ExpectSurroundingsKept();
     }
     void ExpectKept() {
         EXPECT_TRUE(Exists(setup + "selfclean.exe"));
         EXPECT_TRUE(Exists(stage + "data\\deep\\er\\file.bin"));
         EXPECT_TRUE(Exists(WindowsDirectory() + "\\HOST.INI"));
-        EXPECT_EQ(CountDelCopies(temp), 0);
+        EXPECT_EQ(CountTemporaryCopies(temp), 0);
         ExpectSurroundingsKept();
     }
     void ExpectSurroundingsKept() {
@@ -158,7 +144,7 @@ class Run : public ::testing::Test {
         EXPECT_TRUE(Exists(own + "sample_setup.exe")) << root;
         EXPECT_TRUE(Exists(canary)) << root;
         EXPECT_EQ(Entries(root), before) << root;
-        EXPECT_EQ(CountDelCopies(temp), 0) << root;
+        EXPECT_EQ(CountTemporaryCopies(temp), 0) << root;
         RemoveAll(own);
         RemoveAll(root + "\\selfclean-canary");
     }
@@ -326,7 +312,7 @@ TEST_F(Run, StagingRootHoldingTheTemporaryFolderIsKept) {
     EXPECT_FALSE(Exists(setup + "selfclean.exe"));
     EXPECT_TRUE(Exists(setup + "sample_setup.exe"));
     EXPECT_TRUE(Exists(stage + "data\\deep\\er\\file.bin"));
-    EXPECT_EQ(CountDelCopies(inside), 0);
+    EXPECT_EQ(CountTemporaryCopies(inside), 0);
     ExpectSurroundingsKept();
 }
 

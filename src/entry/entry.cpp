@@ -4,6 +4,7 @@
 #include "../common/common.h"
 #include "../setup/setup.h"
 #include "guard.h"
+#include "keeper.h"
 
 // How long the Original keeps the copy's delete-on-close handle open for the Clone to start.
 const DWORD kCloneStartWait = 8000;
@@ -30,6 +31,7 @@ static void RunClone() {
     DeleteHostIni();
     RemoveStagingFolders();
     Trace("Clone EXE terminated\r\n");
+    HandOnCopyHandle();
 }
 
 bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath, HANDLE original,
@@ -43,8 +45,10 @@ HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
     // A read-only original passes its attribute on, and a read-only file cannot be opened for
     // deletion.
     ClearReadOnly(copyPath);
-    return CreateFileW(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
-                       NULL);
+    // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    return CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                       FILE_FLAG_DELETE_ON_CLOSE, NULL);
 }
 
 static bool StartClone(wchar_t* commandLine, PROCESS_INFORMATION* clone) {
@@ -125,6 +129,7 @@ static void HandleException(DWORD code) {
     Trace("Exception raised by th Clone EXE\r\n");
     DeleteHostIni();
     RemoveStagingFolders();
+    HandOnCopyHandle();
 }
 
 int RunEntry() {

@@ -19,6 +19,11 @@ static bool IsCloneImage(const wchar_t* name) {
            _wcsicmp(name + length - 4, L".tmp") == 0;
 }
 
+// The program of the system that the Clone hands its copy's handle on to.
+static bool IsKeeperImage(const wchar_t* name) {
+    return _wcsicmp(name, L"PING.EXE") == 0;
+}
+
 static bool IsSelfcleanImage(const wchar_t* name) {
     return _wcsicmp(name, L"selfclean.exe") == 0;
 }
@@ -89,16 +94,20 @@ static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched
     return ok;
 }
 
-// Waits for an Original that has started and for the Clone it hands off to.
+// Waits for an Original that has started, for the Clone it hands off to and for the program
+// that holds the Clone's copy open after the Clone's end.
 static LaunchResult AwaitOriginal(Watched original) {
     LaunchResult result = {true, 0, false, 0};
     Watched clone;
     result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
     if (clone.handle != NULL) {
         result.cloneSeen = true;
-        WaitForSingleObject(clone.handle, 120000);
-        GetExitCodeProcess(clone.handle, &result.cloneExitCode);
-        CloseHandle(clone.handle);
+        Watched keeper;
+        result.cloneExitCode = AwaitWatchingChild(clone, IsKeeperImage, &keeper);
+        if (keeper.handle != NULL) {
+            WaitForSingleObject(keeper.handle, 120000);
+            CloseHandle(keeper.handle);
+        }
     }
     return result;
 }

@@ -1,5 +1,6 @@
-// Starts a program from a raw command line and waits for it and for the Clone it hands off to,
-// reading both 32-bit exit codes on the Windows side.
+// Starts a program from a raw command line and waits for it, for the Clone it hands off to and
+// for the program the Clone hands its copy on to, reading the 32-bit exit codes of the first two
+// on the Windows side.
 #pragma once
 
 #include <windows.h>

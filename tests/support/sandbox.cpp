@@ -122,6 +122,29 @@ std::string ProgramFolder() {
     return folder.substr(0, folder.rfind('\\') + 1);
 }
 
+static int CountNow(const std::string& pattern) {
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(FileName(pattern).c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int count = 0;
+    do {
+        ++count;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return count;
+}
+
+int CountTemporaryCopies(const std::string& folder) {
+    int count = CountNow(folder + "Del*.tmp");
+    for (int i = 0; i < 100 && count > 0; ++i) {
+        Sleep(50);
+        count = CountNow(folder + "Del*.tmp");
+    }
+    return count;
+}
+
 void UseCommandLine(const std::string& commandLine) {
     LoadArguments(Wide(commandLine).c_str());
 }

@@ -24,5 +24,9 @@ void SetEnvironment(const std::string& name, const std::string& value);
 std::string ProgramFolder();
 // Removes a tree with the test's own code, for setting up.
 void RemoveAll(const std::string& path);
+// The Clone's temporary copies (Del*.tmp) in folder (with a trailing backslash). The system
+// removes a copy a moment after the last process holding it has ended, so this waits up to five
+// seconds for them to go.
+int CountTemporaryCopies(const std::string& folder);
 // Loads the argument vector from the given command line.
 void UseCommandLine(const std::string& commandLine);
