@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "entry/entry.h"
 #include "entry/keeper.h"
 #include "support/sandbox.h"
 
@@ -75,4 +76,53 @@ TEST(CopyKeeper, InheritsTheCopysHandleFromTheSystemDirectoryAndOutlivesItsStart
         Sleep(50);
     }
     EXPECT_FALSE(Exists(copy));
+}
+
+static const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// The removals the system carries out at the next restart, as source and target pairs.
+static std::wstring PendingRemovals() {
+    static wchar_t pending[16384];
+    DWORD size = sizeof(pending);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations",
+                     RRF_RT_REG_MULTI_SZ, NULL, pending, &size) != ERROR_SUCCESS) {
+        return L"";
+    }
+    return std::wstring(pending, size / sizeof(wchar_t));
+}
+
+static void RestorePendingRemovals(const std::wstring& saved) {
+    HKEY key;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key);
+    if (saved.empty()) {
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+    } else {
+        RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                       reinterpret_cast<const BYTE*>(saved.data()),
+                       static_cast<DWORD>(saved.size() * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+}
+
+// A pending removal makes other installers see a pending restart: only a copy that cannot be
+// opened delete-on-close (here, one held open without sharing) is left to the next restart.
+TEST(CopyKeeper, OnlyACopyThatCannotBeOpenedDeleteOnCloseWaitsForTheRestart) {
+    std::string base = FreshFolder("keeper", "restart");
+    WriteFile(base + "x.exe");
+    std::wstring saved = PendingRemovals();
+
+    HANDLE copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(base + "Del1.tmp").c_str());
+    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
+    CloseHandle(copy);
+    EXPECT_EQ(PendingRemovals(), saved);
+
+    WriteFile(base + "Del2.tmp");
+    HANDLE held =
+        CreateFileA((base + "Del2.tmp").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(base + "Del2.tmp").c_str());
+    CloseHandle(held);
+    EXPECT_EQ(copy, INVALID_HANDLE_VALUE);
+    std::wstring pending = PendingRemovals();
+    RestorePendingRemovals(saved);
+    EXPECT_NE(pending.find(Wide(base + "Del2.tmp")), std::wstring::npos);
 }

@@ -47,8 +47,12 @@ HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
     ClearReadOnly(copyPath);
     // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
-    return CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
-                       FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    HANDLE copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (copy == INVALID_HANDLE_VALUE) {
+        RemoveCopyAtRestart(copyPath);
+    }
+    return copy;
 }
 
 static bool StartClone(wchar_t* commandLine, PROCESS_INFORMATION* clone) {
