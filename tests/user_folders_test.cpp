@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cleanup/user_folders.h"
@@ -20,14 +21,7 @@ static const wchar_t kOtherUser[] = L"S-1-5-21-1111-2222-3333-1099";
 static const wchar_t kUnloadedUser[] = L"S-1-5-21-1111-2222-3333-1098";
 static const wchar_t kBinaryUser[] = L"S-1-5-21-1111-2222-3333-1097";
 
-struct Visited {
-    std::wstring path;
-    std::string owner;
-    bool guardsChildren;
-    bool operator==(const Visited& other) const {
-        return path == other.path && owner == other.owner && guardsChildren == other.guardsChildren;
-    }
-};
+using Visited = std::tuple<std::wstring, std::string, bool>;
 
 // Collects every folder; stops at the one named stopAt.
 struct Collector {
@@ -37,53 +31,19 @@ struct Collector {
 
 static bool Collect(const wchar_t* path, const char* owner, bool guardsChildren, void* context) {
     Collector* collector = static_cast<Collector*>(context);
-    collector->visited.push_back({path, owner, guardsChildren});
+    collector->visited.emplace_back(path, owner, guardsChildren);
     return collector->stopAt == path;
 }
 
 static void SetValue(HKEY root, const std::wstring& key, const wchar_t* name, DWORD type,
                      const std::wstring& text) {
-    HKEY opened;
-    ASSERT_EQ(RegCreateKeyExW(root, key.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &opened, NULL),
+    ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name, type, text.c_str(),
+                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
               ERROR_SUCCESS);
-    RegSetValueExW(opened, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(opened);
 }
 
-// A value of the running user's or the system's, put back exactly as it was.
-struct SavedValue {
-    HKEY root;
-    std::wstring key;
-    const wchar_t* name;
-    LONG status;
-    DWORD type;
-    std::vector<BYTE> data;
-};
-
-static SavedValue SaveValue(HKEY root, const std::wstring& key, const wchar_t* name) {
-    SavedValue saved = {root, key, name, ERROR_FILE_NOT_FOUND, REG_NONE, std::vector<BYTE>(65536)};
-    DWORD size = static_cast<DWORD>(saved.data.size());
-    saved.status = RegGetValueW(root, key.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &saved.type,
-                                saved.data.data(), &size);
-    saved.data.resize(size);
-    return saved;
-}
-
-static void RestoreValue(const SavedValue& saved) {
-    HKEY key;
-    RegOpenKeyExW(saved.root, saved.key.c_str(), 0, KEY_SET_VALUE, &key);
-    if (saved.status == ERROR_SUCCESS) {
-        RegSetValueExW(key, saved.name, 0, saved.type, saved.data.data(),
-                       static_cast<DWORD>(saved.data.size()));
-    } else {
-        RegDeleteValueW(key, saved.name);
-    }
-    RegCloseKey(key);
-}
-
-// Three users of the test's own in the prefix's profile list, the hive of one of them loaded,
-// and the running user's Downloads redirected, all under S:\users\<test>.
+// Three users of the test's own in the prefix's profile list and the hive of one of them
+// loaded; the running user's profile is moved. All of them lie under S:\users\<test>.
 class UserFolders : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -91,9 +51,11 @@ class UserFolders : public ::testing::Test {
         base = L"S:\\users\\" + std::wstring(test, test + strlen(test));
         profile = base + L"\\Other User";
         SetEnvironmentVariableW(L"SELFCLEAN_TEST_USERS", base.c_str());
-        RemoveUsers();
-        savedDownloads = SaveValue(HKEY_CURRENT_USER, kUserShellFolders, kDownloads);
-        savedDefault = SaveValue(HKEY_LOCAL_MACHINE, kProfileList, L"DefaultUserProfile");
+        RemoveTestEntries();
+        wchar_t saved[MAX_PATH] = L"";
+        GetEnvironmentVariableW(L"USERPROFILE", saved, MAX_PATH);
+        savedProfile = saved;
+        SetEnvironmentVariableW(L"USERPROFILE", (base + L"\\Running User").c_str());
         ListUser(kOtherUser, REG_EXPAND_SZ, L"%SELFCLEAN_TEST_USERS%\\Other User");
         ListUser(kUnloadedUser, REG_SZ, base + L"\\Unloaded User");
         ListUser(kBinaryUser, REG_BINARY, base + L"\\Binary User");
@@ -102,25 +64,24 @@ class UserFolders : public ::testing::Test {
         SetValue(HKEY_USERS, hive, L"Desktop", REG_EXPAND_SZ, L"%userprofile%\\Desktop");
         SetValue(HKEY_USERS, hive, kDownloads, REG_SZ, base + L"\\Redirected");
         SetValue(HKEY_USERS, hive, L"My Music", REG_BINARY, base + L"\\Binary Music");
-        SetValue(HKEY_CURRENT_USER, kUserShellFolders, kDownloads, REG_EXPAND_SZ,
-                 L"%SELFCLEAN_TEST_USERS%\\Running Downloads");
+        // As older systems name the default profile, relative to the profiles folder.
         SetValue(HKEY_LOCAL_MACHINE, kProfileList, L"DefaultUserProfile", REG_SZ, L"Default User");
     }
     void TearDown() override {
-        RemoveUsers();
-        RestoreValue(savedDownloads);
-        RestoreValue(savedDefault);
+        RemoveTestEntries();
+        SetEnvironmentVariableW(L"USERPROFILE", savedProfile.c_str());
         SetEnvironmentVariableW(L"SELFCLEAN_TEST_USERS", NULL);
     }
     void ListUser(const wchar_t* sid, DWORD type, const std::wstring& profilePath) {
         SetValue(HKEY_LOCAL_MACHINE, kProfileList + L"\\" + sid, L"ProfileImagePath", type,
                  profilePath);
     }
-    static void RemoveUsers() {
+    static void RemoveTestEntries() {
         for (const wchar_t* sid : {kOtherUser, kUnloadedUser, kBinaryUser}) {
             RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kProfileList + L"\\" + sid).c_str());
             RegDeleteTreeW(HKEY_USERS, sid);
         }
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kProfileList.c_str(), L"DefaultUserProfile");
     }
     bool Visits(const Visited& expected) {
         return std::find(collector.visited.begin(), collector.visited.end(), expected) !=
@@ -128,14 +89,14 @@ class UserFolders : public ::testing::Test {
     }
     bool VisitsAnyBelow(const std::wstring& folder) {
         for (const Visited& visited : collector.visited) {
-            if (visited.path.compare(0, folder.size(), folder) == 0) {
+            if (std::get<0>(visited).compare(0, folder.size(), folder) == 0) {
                 return true;
             }
         }
         return false;
     }
     std::wstring base, profile;
-    SavedValue savedDownloads, savedDefault;
+    std::wstring savedProfile;
     Collector collector;
 };
 
@@ -151,17 +112,14 @@ TEST_F(UserFolders, EveryUsersProfileApplicationDataAndShellFoldersAreVisited) {
     EXPECT_TRUE(Visits({profile + L"\\My Documents", "a user's Documents", true}));
     EXPECT_TRUE(Visits({profile + L"\\Desktop", "a user's Desktop", true}));
     EXPECT_TRUE(Visits({base + L"\\Redirected", "a user's Downloads", true}));
-    EXPECT_TRUE(Visits({base + L"\\Running Downloads", "a user's Downloads", true}));
+    // The running user's take the running environment's.
+    EXPECT_TRUE(Visits({base + L"\\Running User\\Downloads", "a user's Downloads", true}));
     EXPECT_TRUE(Visits({base + L"\\Unloaded User", "a user's profile", true}));
     EXPECT_TRUE(Visits({L"C:\\users", "the profiles folder", true}));
     EXPECT_TRUE(Visits({L"C:\\users\\Default User\\Application Data", data, true}));
     EXPECT_TRUE(Visits({L"C:\\windows", "the system's Windows directory", true}));
-}
-
-TEST_F(UserFolders, ValuesThatAreNoTextAreSkipped) {
-    ASSERT_FALSE(VisitUserFolders(Collect, &collector));
+    // Values that are no text are skipped, and so is everything of a user without a profile.
     EXPECT_FALSE(VisitsAnyBelow(base + L"\\Binary"));
-    EXPECT_TRUE(Visits({profile + L"\\My Documents", "a user's Documents", true}));
 }
 
 TEST_F(UserFolders, LongestPathIsVisitedAndLongerOnesSkipped) {
@@ -184,6 +142,6 @@ TEST_F(UserFolders, VisitStopsWhenTheVisitorSaysSo) {
     collector.stopAt = profile + L"\\AppData\\Roaming";
     EXPECT_TRUE(VisitUserFolders(Collect, &collector));
     ASSERT_FALSE(collector.visited.empty());
-    EXPECT_EQ(collector.visited.back().path, collector.stopAt);
-    EXPECT_EQ(collector.visited.back().owner, "a user's application data");
+    EXPECT_EQ(collector.visited.back(),
+              Visited(collector.stopAt, "a user's application data", true));
 }
