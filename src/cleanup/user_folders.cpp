@@ -96,7 +96,9 @@ static bool Join(wchar_t* path, const wchar_t* base, const wchar_t* name) {
         return false;
     }
     memcpy(path, base, baseLength * sizeof(wchar_t));
-    path[baseLength] = L'\\';
+    if (separator != 0) {
+        path[baseLength] = L'\\';
+    }
     memcpy(path + baseLength + separator, name, (nameLength + 1) * sizeof(wchar_t));
     return true;
 }
