@@ -8,8 +8,8 @@
 #include "support/sandbox.h"
 
 static std::string StagingRoot(const std::string& executable) {
-    char root[MAX_PATH] = "unchanged";
-    return StagingRootOf(executable.c_str(), root) ? root : "refused";
+    static wchar_t root[32768];
+    return StagingRootOf(Wide(executable).c_str(), root) ? Utf8(root) : "refused";
 }
 
 TEST(StagingRoot, IsTheParentOfTheExecutablesFolder) {
@@ -43,19 +43,37 @@ TEST(StagingRoot, RefusesRootsAndPathsOutsideAStagedTree) {
     }
 }
 
-TEST(StagingRoot, RefusesAFolderPathThePathSplittingWouldCut) {
-    // On a share the root still fits its buffer when the folder path is one byte too long.
+// No limit below the file system's: the root only has to fit 32,767 characters.
+TEST(StagingRoot, TakesAnyDepthUpToTheLongestPath) {
     std::string share = "\\\\s\\h\\" + std::string(120, 'a') + "\\";
-    std::string fits = share + std::string(127, 'b') + "\\x.exe";
-    EXPECT_EQ(StagingRoot(fits), fits.substr(0, fits.size() - 5) + "..\\");
-    std::string cut = share + std::string(128, 'b') + "\\x.exe";
-    EXPECT_EQ(StagingRoot(cut), "refused");
+    std::string deep = share + std::string(1000, 'b') + "\\x.exe";
+    EXPECT_EQ(StagingRoot(deep), deep.substr(0, deep.size() - 5) + "..\\");
+    std::string longest = "C:\\a\\" + std::string(32765 - 7, 'b') + "\\x";
+    ASSERT_EQ(longest.size(), 32767u - 2);
+    EXPECT_EQ(StagingRoot(longest).size(), 32767u);
+    EXPECT_EQ(StagingRoot(longest.insert(5, "b")), "refused");
 }
 
-static std::string Environment(const char* name) {
-    char value[MAX_PATH] = "";
-    GetEnvironmentVariableA(name, value, sizeof(value));
-    return value;
+TEST(StagingRoot, NamesInAnyScript) {
+    std::string path = u8"C:\\\u0421\u0442\u0430\u0434\u0438\u044f\\\u65e5\u672c\\\u03b1.exe";
+    EXPECT_EQ(StagingRoot(path), u8"C:\\\u0421\u0442\u0430\u0434\u0438\u044f\\\u65e5\u672c\\..\\");
+}
+
+TEST(LiteralPath, OfDriveAndSharePaths) {
+    static wchar_t literal[32768];
+    ASSERT_TRUE(LiteralPathOf(L"C:\\stage\\", literal));
+    EXPECT_STREQ(literal, L"\\\\?\\C:\\stage\\");
+    ASSERT_TRUE(LiteralPathOf(L"\\\\server\\share\\stage\\", literal));
+    EXPECT_STREQ(literal, L"\\\\?\\UNC\\server\\share\\stage\\");
+    for (const wchar_t* path : {L"stage\\", L"C:stage\\", L"\\stage\\", L"\\\\?\\C:\\stage\\",
+                                L"\\\\.\\C:\\stage\\", L"\\\\server", L""}) {
+        EXPECT_FALSE(LiteralPathOf(path, literal)) << Utf8(path);
+    }
+    std::wstring longest = L"C:\\" + std::wstring(32767 - 4 - 4, L'a') + L"\\";
+    EXPECT_TRUE(LiteralPathOf(longest.c_str(), literal));
+    EXPECT_EQ(wcslen(literal), 32767u);
+    longest.insert(3, L"a");
+    EXPECT_FALSE(LiteralPathOf(longest.c_str(), literal));
 }
 
 static std::string Lower(std::string text) {
@@ -72,6 +90,10 @@ static std::string Slashed(std::string text) {
     return text;
 }
 
+static bool Protected(const std::string& folder) {
+    return IsProtectedFolder(Wide(folder).c_str());
+}
+
 // The user's profile and the temporary folder are S:\guard\<test>\User Profile and tmp here,
 // so that the rules can be tried on folders of the sandbox.
 class Guard : public ::testing::Test {
@@ -86,20 +108,20 @@ class Guard : public ::testing::Test {
         savedProfile = Environment("USERPROFILE");
         savedTmp = Environment("TMP");
         savedTemp = Environment("TEMP");
-        SetEnvironmentVariableA("USERPROFILE", profile.c_str());
-        SetEnvironmentVariableA("TMP", temp.c_str());
-        SetEnvironmentVariableA("TEMP", temp.c_str());
+        SetEnvironment("USERPROFILE", profile);
+        SetEnvironment("TMP", temp);
+        SetEnvironment("TEMP", temp);
         ClearTraceLines();
     }
     void TearDown() override {
-        SetEnvironmentVariableA("USERPROFILE", savedProfile.c_str());
-        SetEnvironmentVariableA("TMP", savedTmp.c_str());
-        SetEnvironmentVariableA("TEMP", savedTemp.c_str());
+        SetEnvironment("USERPROFILE", savedProfile);
+        SetEnvironment("TMP", savedTmp);
+        SetEnvironment("TEMP", savedTemp);
     }
     // Whether folder is kept, and for the rule traced.
     bool Kept(const std::string& folder, const std::string& rule) {
         ClearTraceLines();
-        bool kept = IsProtectedFolder(folder.c_str());
+        bool kept = IsProtectedFolder(Wide(folder).c_str());
         return kept && Traced("Staging folder kept: it " + rule + "\r\n");
     }
     std::string base, profile, temp;
@@ -107,9 +129,10 @@ class Guard : public ::testing::Test {
 };
 
 TEST_F(Guard, ProfileIsKeptHoweverItIsWritten) {
-    char shortName[MAX_PATH] = "";
-    ASSERT_NE(GetShortPathNameA(profile.c_str(), shortName, sizeof(shortName)), 0u);
-    ASSERT_NE(std::string(shortName), profile);
+    wchar_t shortPath[MAX_PATH] = L"";
+    ASSERT_NE(GetShortPathNameW(Wide(profile).c_str(), shortPath, MAX_PATH), 0u);
+    std::string shortName = Utf8(shortPath);
+    ASSERT_NE(shortName, profile);
     std::string spellings[] = {
         profile,
         Lower(profile),
@@ -128,9 +151,9 @@ TEST_F(Guard, ProfileIsKeptHoweverItIsWritten) {
 TEST_F(Guard, FoldersHoldingTheProfileOrTheTemporaryFolderAreKept) {
     EXPECT_TRUE(Kept(temp, "is or holds the temporary folder"));
     EXPECT_TRUE(Kept(Lower(temp) + "\\", "is or holds the temporary folder"));
-    EXPECT_TRUE(IsProtectedFolder(base.c_str()));
-    EXPECT_TRUE(IsProtectedFolder("S:\\guard\\"));
-    EXPECT_TRUE(IsProtectedFolder("S:\\"));
+    EXPECT_TRUE(Protected(base));
+    EXPECT_TRUE(Protected("S:\\guard\\"));
+    EXPECT_TRUE(Protected("S:\\"));
 }
 
 TEST_F(Guard, FoldersDirectlyInTheProfileAreKept) {
@@ -151,22 +174,24 @@ TEST_F(Guard, StagedTreesBesideAndBelowAreRemovable) {
         "C:\\windows\\temp\\stage",
     };
     for (const std::string& folder : removable) {
-        EXPECT_FALSE(IsProtectedFolder(folder.c_str())) << folder;
+        EXPECT_FALSE(Protected(folder)) << folder;
     }
     EXPECT_TRUE(TraceLines().empty());
 }
 
 TEST_F(Guard, FoldersOfTheSystemAreKept) {
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof(windows));
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, sizeof(system));
+    wchar_t windowsPath[MAX_PATH];
+    GetWindowsDirectoryW(windowsPath, MAX_PATH);
+    wchar_t systemPath[MAX_PATH];
+    GetSystemDirectoryW(systemPath, MAX_PATH);
+    std::string windows = Utf8(windowsPath);
+    std::string system = Utf8(systemPath);
     EXPECT_TRUE(Kept(windows, "is or holds the Windows directory"));
     EXPECT_TRUE(Kept(Slashed(Lower(windows)) + "/", "is or holds the Windows directory"));
     EXPECT_TRUE(Kept(std::string(windows) + "\\Fonts", "lies directly in the Windows directory"));
     EXPECT_TRUE(Kept(system, "lies directly in the Windows directory"));
     EXPECT_TRUE(Kept(std::string(system) + "\\drivers", "lies directly in the system directory"));
-    EXPECT_TRUE(IsProtectedFolder("C:\\"));
+    EXPECT_TRUE(Protected("C:\\"));
     // The environment names both program files folders of a 64-bit system, the registry each
     // in its own view only.
     for (const char* variable : {"ProgramFiles", "ProgramW6432"}) {
@@ -175,7 +200,7 @@ TEST_F(Guard, FoldersOfTheSystemAreKept) {
             continue;
         }
         EXPECT_TRUE(Kept(programFiles, "is or holds ProgramFilesDir")) << programFiles;
-        EXPECT_TRUE(IsProtectedFolder((programFiles + "\\Common Files").c_str())) << programFiles;
+        EXPECT_TRUE(Protected(programFiles + "\\Common Files")) << programFiles;
         EXPECT_TRUE(Kept(programFiles + "\\Some Maker", "lies directly in ProgramFilesDir"))
             << programFiles;
     }
@@ -186,9 +211,9 @@ TEST_F(Guard, FoldersOfTheSystemAreKept) {
 TEST_F(Guard, FolderLinksAreSeenThrough) {
     EXPECT_TRUE(Kept("S:\\links\\guard\\staged", "is a folder link"));
     EXPECT_TRUE(Kept("S:\\links\\guard\\alias\\", "is a folder link"));
-    SetEnvironmentVariableA("USERPROFILE", "S:\\links\\guard\\home");
+    SetEnvironment("USERPROFILE", "S:\\links\\guard\\home");
     EXPECT_TRUE(Kept("S:\\links\\guard\\alias\\Downloads", "lies directly in USERPROFILE"));
-    EXPECT_FALSE(IsProtectedFolder("S:\\links\\guard\\target"));
+    EXPECT_FALSE(Protected("S:\\links\\guard\\target"));
 }
 
 TEST_F(Guard, LinkAsStagingRootKeepsItsTarget) {
@@ -200,6 +225,88 @@ TEST_F(Guard, LinkAsStagingRootKeepsItsTarget) {
     EXPECT_TRUE(Exists("S:\\links\\guard\\target\\setup\\sample.txt"));
     EXPECT_TRUE(Exists("S:\\links\\guard\\target\\keep.txt"));
     EXPECT_TRUE(Exists("S:\\links\\guard\\staged"));
+}
+
+// A profile named in another script is recognised however the case of its name is written.
+TEST_F(Guard, ProfileNamedInAnotherScript) {
+    std::string named =
+        base +
+        u8"\u041f\u043e\u043b\u044c\u0437\u043e\u0432\u0430\u0442\u0435\u043b\u044c \u5c71\u7530";
+    MakeFolders(named + "\\Downloads");
+    SetEnvironment("USERPROFILE", named);
+    std::string lower =
+        base +
+        u8"\u043f\u041e\u041b\u044c\u0437\u043e\u0432\u0430\u0442\u0435\u043b\u044c \u5c71\u7530";
+    EXPECT_TRUE(Kept(named, "is or holds USERPROFILE"));
+    EXPECT_TRUE(Kept(lower + "\\", "is or holds USERPROFILE"));
+    EXPECT_TRUE(Kept(named + "\\Downloads", "lies directly in USERPROFILE"));
+    EXPECT_TRUE(Kept(lower + "\\downloads", "lies directly in USERPROFILE"));
+    EXPECT_FALSE(Protected(named + "\\Downloads\\" + u8"\u30bb\u30c3\u30c8"));
+    EXPECT_FALSE(Protected(
+        base + u8"\u041f\u043e\u043b\u044c\u0437\u043e\u0432\u0430\u0442\u0435\u043b\u0438"));
+}
+
+// S:\staging\<test>\ holds canary.txt beside the staged tree.
+class StagingRemoval : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        base =
+            FreshFolder("staging", ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        WriteFile(base + "canary.txt");
+        ClearTraceLines();
+    }
+    // Stages an executable in stage\setup\ and removes the staged tree as the Clone does.
+    void Remove(const std::string& stage, const std::string& setup, char separator = '\\') {
+        MakeFolders(stage + setup);
+        WriteFile(stage + setup + "\\x.exe");
+        std::string executable = stage + setup + "\\x.exe";
+        for (char& c : executable) {
+            c = c == '\\' ? separator : c;
+        }
+        UseCommandLine("c.tmp 0 \"" + executable + "\"");
+        RemoveStagingFolders();
+        EXPECT_TRUE(Exists(base + "canary.txt"));
+    }
+    std::string base;
+};
+
+// Names in other scripts, at any depth: deeper than the short path limit many times over.
+TEST_F(StagingRemoval, NamesInAnyScriptAtAnyDepth) {
+    std::string stage = base + u8"\u0421\u0442\u0430\u0434\u0438\u044f \u65e5\u672c\u8a9e\\";
+    std::string deep = stage + "data";
+    std::string greek = u8"\u0394\u03b5\u03b4\u03bf\u03bc\u03ad\u03bd\u03b1";
+    for (int level = 0; level < 24; ++level) {
+        deep += "\\" + greek + std::to_string(level) + std::string(40, 'd');
+    }
+    ASSERT_GT(Wide(deep).size(), 1200u);
+    MakeFolders(deep);
+    WriteFile(deep + u8"\\\u0420\u0443\u043a\u043e\u0432\u043e\u0434\u0441\u0442\u0432\u043e.txt");
+    WriteFile(deep + "\\readonly.txt");
+    SetReadOnly(deep + "\\readonly.txt");
+    SetReadOnly(deep);
+    WriteFile(stage + u8"na\u00efve caf\u00e9.txt");
+    ASSERT_TRUE(Exists(deep + "\\readonly.txt"));
+    std::string setup = u8"\u30bb\u30c3\u30c8\u30a2\u30c3\u30d7";
+    Remove(stage, setup);
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_TRUE(Traced(stage + setup + "\\..\\\r\n"));
+    EXPECT_FALSE(Traced("Cannot delete the original EXE\r\n"));
+}
+
+// The root is traced as drive, directory and "..\", and resolved once to a full path that the
+// literal form of the walk can take: with forward slashes in the path too.
+TEST_F(StagingRemoval, RootIsTracedAsGivenAndRemovedResolved) {
+    std::string stage = base + "stage\\";
+    MakeFolders(stage + "data\\more");
+    WriteFile(stage + "data\\more\\f.txt");
+    Remove(stage, "setup", '/');
+    EXPECT_FALSE(Exists(stage));
+    std::string traced = stage + "setup\\..\\\r\n";
+    for (char& c : traced) {
+        c = c == '\\' ? '/' : c;
+    }
+    traced.replace(traced.size() - 3, 1, "\\");
+    EXPECT_TRUE(Traced(traced)) << traced;
 }
 
 class Walk : public ::testing::Test {
@@ -242,11 +349,62 @@ TEST_F(Walk, RefusedStagingRootKeepsTheTree) {
 }
 
 TEST(HostIni, IsDeletedFromTheWindowsDirectory) {
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, sizeof(windows));
-    std::string hostIni = std::string(windows) + "\\HOST.INI";
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    std::string hostIni = Utf8(windows) + "\\HOST.INI";
     WriteFile(hostIni);
     DeleteHostIni();
     EXPECT_FALSE(Exists(hostIni));
     DeleteHostIni();
+}
+
+static std::string CurrentFolder() {
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(folder), folder);
+    return folder;
+}
+
+static std::string SystemDirectory() {
+    char folder[MAX_PATH] = "";
+    GetSystemDirectoryA(folder, sizeof(folder));
+    return folder;
+}
+
+// An installer's current folder, which the Clone inherits, usually lies in what it unpacked.
+class InheritedFolder : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved = CurrentFolder();
+        base = FreshFolder("inherited",
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        stage = base + "stage\\";
+        MakeFolders(stage + "setup");
+        MakeFolders(stage + "payload\\docs");
+        WriteFile(stage + "setup\\x.exe");
+        WriteFile(stage + "payload\\docs\\readme.txt");
+        ClearTraceLines();
+    }
+    void TearDown() override {
+        SetCurrentDirectoryA(saved.c_str());
+    }
+    std::string saved, base, stage;
+};
+
+TEST_F(InheritedFolder, InsideTheStagedTreeIsLeftBeforeTheRemoval) {
+    ASSERT_TRUE(SetCurrentDirectoryA((stage + "payload\\docs").c_str()));
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_EQ(CurrentFolder(), SystemDirectory());
+}
+
+// kvoptemp lies in the drive's current folder as inherited, not in the system directory.
+TEST_F(InheritedFolder, KvoptempIsTakenFromTheInheritedFolder) {
+    MakeFolders(base + "work\\kvoptemp");
+    ASSERT_TRUE(SetCurrentDirectoryA((base + "work").c_str()));
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_FALSE(Exists(base + "work\\kvoptemp"));
+    EXPECT_TRUE(Exists(base + "work"));
 }

@@ -6,24 +6,31 @@
 #include "support/sandbox.h"
 
 TEST(CloneCommandLine, QuotesBothPaths) {
-    char line[512];
-    ASSERT_TRUE(FormatCloneCommandLine(line, sizeof(line), "C:\\TEMP\\Del1A.TMP",
-                                       reinterpret_cast<HANDLE>(44), "C:\\stage\\setup\\x.exe"));
-    EXPECT_STREQ(line, "\"C:\\TEMP\\Del1A.TMP\" 44 \"C:\\stage\\setup\\x.exe\"");
-    ASSERT_TRUE(FormatCloneCommandLine(line, sizeof(line), "C:\\Documents and Settings\\Del1.tmp",
-                                       reinterpret_cast<HANDLE>(8), "C:\\a\\b\\x.exe"));
-    UseCommandLine(line);
-    EXPECT_STREQ(Arg(0), "C:\\Documents and Settings\\Del1.tmp");
-    EXPECT_STREQ(Arg(1), "8");
-    EXPECT_STREQ(Arg(2), "C:\\a\\b\\x.exe");
+    wchar_t line[512];
+    ASSERT_TRUE(FormatCloneCommandLine(line, 512, L"C:\\TEMP\\Del1A.TMP",
+                                       reinterpret_cast<HANDLE>(44), L"C:\\stage\\setup\\x.exe"));
+    EXPECT_STREQ(line, L"\"C:\\TEMP\\Del1A.TMP\" 44 \"C:\\stage\\setup\\x.exe\"");
+    ASSERT_TRUE(FormatCloneCommandLine(line, 512,
+                                       L"C:\\Users\\\u0410\u043d\u043d\u0430 \u5c71\\Del1.tmp",
+                                       reinterpret_cast<HANDLE>(8), L"C:\\a\\\u03b2\\x.exe"));
+    LoadArguments(line);
+    EXPECT_STREQ(Arg(0), L"C:\\Users\\\u0410\u043d\u043d\u0430 \u5c71\\Del1.tmp");
+    EXPECT_STREQ(Arg(1), L"8");
+    EXPECT_STREQ(Arg(2), L"C:\\a\\\u03b2\\x.exe");
 }
 
-TEST(CloneCommandLine, RefusesWhatDoesNotFit) {
-    char line[512];
-    std::string copy = "C:\\" + std::string(250, 't') + "\\Del1.tmp";
-    std::string original = "C:\\" + std::string(240, 'o') + "\\x.exe";
-    EXPECT_FALSE(FormatCloneCommandLine(line, sizeof(line), copy.c_str(),
-                                        reinterpret_cast<HANDLE>(1234567), original.c_str()));
+// The line holds what the platform starts: 32,767 characters.
+TEST(CloneCommandLine, HoldsTheLongestLineAndRefusesMore) {
+    static wchar_t line[32768];
+    std::wstring copy = L"C:\\t\\Del1.tmp";
+    size_t rest = 32767 - wcslen(L"\"\" 44 \"\"") - copy.size();
+    std::wstring original = L"C:\\" + std::wstring(rest - 9, L'o') + L"\\x.exe";
+    ASSERT_TRUE(FormatCloneCommandLine(line, 32768, copy.c_str(), reinterpret_cast<HANDLE>(44),
+                                       original.c_str()));
+    EXPECT_EQ(wcslen(line), 32767u);
+    original += L"e";
+    EXPECT_FALSE(FormatCloneCommandLine(line, 32768, copy.c_str(), reinterpret_cast<HANDLE>(44),
+                                        original.c_str()));
 }
 
 // The platform copies a read-only original's attribute to a new copy, and a read-only file
@@ -32,7 +39,7 @@ TEST(DisposableCopy, OfAReadOnlyOriginalGoesWithItsHandle) {
     std::string base = FreshFolder("entry", "DisposableCopy");
     WriteFile(base + "x.exe");
     SetReadOnly(base + "x.exe");
-    HANDLE copy = OpenDisposableCopy((base + "x.exe").c_str(), (base + "Del1.tmp").c_str());
+    HANDLE copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(base + "Del1.tmp").c_str());
     ASSERT_NE(copy, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(Exists(base + "Del1.tmp"));
     CloseHandle(copy);
@@ -57,7 +64,19 @@ TEST(Entry, LongArgumentIsTracedCutButKeptWhole) {
     ASSERT_EQ(TraceLines().size(), 3u);
     EXPECT_EQ(TraceLines()[2].size(), 767u);
     EXPECT_EQ(TraceLines()[2].substr(0, 14), "__argv[1] = aa");
-    EXPECT_EQ(std::string(Arg(1)), longArgument);
+    EXPECT_EQ(Utf8(Arg(1)), longArgument);
+}
+
+TEST(Entry, ArgumentsInAnyScriptAreTracedWhole) {
+    UseCommandLine(u8"x.exe \u0420\u0443\u043a\u043e\u0432\u043e\u0434\u0441\u0442\u0432\u043e"
+                   u8"\u65e5\u672c\u8a9e\U0001F600");
+    ClearTraceLines();
+    EXPECT_EQ(RunEntry(), 0);
+    std::vector<std::string> expected = {
+        "Program arguments: \r\n", "__argv[0] = x.exe\r\n",
+        u8"__argv[1] = \u0420\u0443\u043a\u043e\u0432\u043e\u0434\u0441\u0442\u0432\u043e"
+        u8"\u65e5\u672c\u8a9e\U0001F600\r\n"};
+    EXPECT_EQ(TraceLines(), expected);
 }
 
 // Arguments are values of the trace line, never part of its format.

@@ -18,8 +18,7 @@ static void CatchCode(DWORD code) {
     gCaughtCode = code;
 }
 
-// A frame inside the work, as the platform's own calls install,, as the platform's calls have, that
-// the guard must unwind.
+// A frame inside the work, such as the platform's own calls install, that the guard must unwind.
 static EXCEPTION_DISPOSITION NTAPI InnerHandler(EXCEPTION_RECORD* exception, void*, CONTEXT*,
                                                 void*) {
     if ((exception->ExceptionFlags & EXCEPTION_UNWINDING) != 0) {
@@ -163,4 +162,20 @@ TEST_F(EntryGuardRoles, FaultInTheOriginalKeepsEverythingAndTheCounterAsLeft) {
     EXPECT_FALSE(Exists(record)) << "the setup never started";
     EXPECT_TRUE(Exists(stage + "setup\\x.exe"));
     EXPECT_EQ(StoredCount(), 1u) << "RunOnce had counted one down before the fault";
+}
+
+// The first pass faults before kvoptemp; the second, which runs after the current folder was
+// moved to the system directory, must still find kvoptemp where the Clone was started.
+TEST_F(EntryGuardRoles, SecondPassFindsKvoptempInTheInheritedFolder) {
+    char saved[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(saved), saved);
+    MakeFolders(base + "work\\kvoptemp");
+    SetCurrentDirectoryA((base + "work").c_str());
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    FaultAtTrace(stage + "setup\\..\\\r\n");
+    EXPECT_EQ(RunEntry(), 0);
+    SetCurrentDirectoryA(saved);
+    EXPECT_TRUE(Traced("Exception raised by th Clone EXE\r\n"));
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_FALSE(Exists(base + "work\\kvoptemp"));
 }

@@ -20,33 +20,19 @@ static std::string WindowsDirectory() {
     return windows;
 }
 
-static int CountDelCopies(const std::string& folder) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "Del*.tmp").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    int count = 0;
-    do {
-        ++count;
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    return count;
-}
-
 // The names in folder, sorted; HOST.INI is left out, since every Clone deletes it.
 static std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(Wide(folder + "\\*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) {
         return names;
     }
     do {
-        if (_stricmp(entry.cFileName, "HOST.INI") != 0) {
-            names.push_back(entry.cFileName);
+        if (_wcsicmp(entry.cFileName, L"HOST.INI") != 0) {
+            names.push_back(Utf8(entry.cFileName));
         }
-    } while (FindNextFileA(search, &entry));
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
     std::sort(names.begin(), names.end());
     return names;
@@ -56,8 +42,10 @@ static std::vector<std::string> Entries(const std::string& folder) {
 // which traces into the tests' sink.
 static bool WouldBeKept(const std::string& executable) {
     ClearTraceLines();
-    char root[MAX_PATH];
-    return !StagingRootOf(executable.c_str(), root) || IsProtectedFolder(root);
+    static wchar_t root[32768];
+    static wchar_t resolved[32768];
+    return !StagingRootOf(Wide(executable).c_str(), root) ||
+           GetFullPathNameW(root, 32768, resolved, NULL) == 0 || IsProtectedFolder(resolved);
 }
 
 // S:\run\<test>\ holds canary.txt and beside\keep.txt around the staged tree stage\, whose
@@ -67,23 +55,26 @@ class Run : public ::testing::Test {
     void SetUp() override {
         RemoveCounterKey();
         base = FreshFolder("run", ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        stage = base + "stage\\";
-        setup = stage + "setup\\";
         temp = base + "tmp\\";
-        MakeFolders(setup);
-        MakeFolders(stage + "data\\deep\\er");
         MakeFolders(temp);
         MakeFolders(base + "beside");
         WriteFile(base + "canary.txt");
         WriteFile(base + "beside\\keep.txt");
+        Stage("stage", "setup");
+        WriteFile(WindowsDirectory() + "\\HOST.INI");
+    }
+    // Stages the tree under base: stage holds data and setup, setup the executable and the
+    // sample setup.
+    void Stage(const std::string& stageName, const std::string& setupName) {
+        stage = base + stageName + "\\";
+        setup = stage + setupName + "\\";
+        MakeFolders(setup);
+        MakeFolders(stage + "data\\deep\\er");
         WriteFile(stage + "data\\deep\\er\\file.bin");
         WriteFile(stage + "data\\readonly.txt");
         SetReadOnly(stage + "data\\readonly.txt");
-        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (setup + "selfclean.exe").c_str(),
-                  FALSE);
-        CopyFileA((ProgramFolder() + "sample_setup.exe").c_str(),
-                  (setup + "sample_setup.exe").c_str(), FALSE);
-        WriteFile(WindowsDirectory() + "\\HOST.INI");
+        CopyTo(ProgramFolder() + "selfclean.exe", setup + "selfclean.exe");
+        CopyTo(ProgramFolder() + "sample_setup.exe", setup + "sample_setup.exe");
     }
     void TearDown() override {
         SetEnvironmentVariableA("SELFCLEAN_FAULT_AT", NULL);
@@ -93,20 +84,21 @@ class Run : public ::testing::Test {
     // Starts the staged executable in the Original role with a sample setup exiting with code.
     LaunchResult Original(int code, const std::string& extra = "", const char* tempFolder = NULL) {
         std::string line = "\"" + setup + "selfclean.exe\" -1 \"" + setup + "sample_setup.exe " +
-                           std::to_string(code) + "\" " + setup + " " + extra;
+                           std::to_string(code) + "\" \"" + setup.substr(0, setup.size() - 1) +
+                           "\" " + extra;
         return Launch(line.c_str(), tempFolder != NULL ? tempFolder : temp.c_str());
     }
     void ExpectRemoved(const std::string& tempFolder) {
         EXPECT_FALSE(Exists(stage));
         EXPECT_FALSE(Exists(WindowsDirectory() + "\\HOST.INI"));
-        EXPECT_EQ(CountDelCopies(tempFolder), 0);
+        EXPECT_EQ(CountTemporaryCopies(tempFolder), 0);
         ExpectSurroundingsKept();
     }
     void ExpectKept() {
         EXPECT_TRUE(Exists(setup + "selfclean.exe"));
         EXPECT_TRUE(Exists(stage + "data\\deep\\er\\file.bin"));
         EXPECT_TRUE(Exists(WindowsDirectory() + "\\HOST.INI"));
-        EXPECT_EQ(CountDelCopies(temp), 0);
+        EXPECT_EQ(CountTemporaryCopies(temp), 0);
         ExpectSurroundingsKept();
     }
     void ExpectSurroundingsKept() {
@@ -122,12 +114,11 @@ class Run : public ::testing::Test {
         MakeFolders(held + "tmp");
         WriteFile(held + "setup\\x.exe");
         WriteFile(held + "keep.txt");
-        char savedTmp[MAX_PATH] = "";
-        GetEnvironmentVariableA("TMP", savedTmp, sizeof(savedTmp));
-        SetEnvironmentVariableA("TMP", (held + "tmp").c_str());
+        std::string savedTmp = Environment("TMP");
+        SetEnvironment("TMP", held + "tmp");
         UseCommandLine("c.tmp 0 \"" + held + "setup\\x.exe\"");
         RemoveStagingFolders();
-        SetEnvironmentVariableA("TMP", savedTmp);
+        SetEnvironment("TMP", savedTmp);
         return Exists(held + "keep.txt");
     }
     // Stages the executable and the sample setup in root\selfclean-guard\, so that root becomes
@@ -142,10 +133,8 @@ class Run : public ::testing::Test {
         MakeFolders(own);
         MakeFolders(root + "\\selfclean-canary");
         WriteFile(canary);
-        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (own + "selfclean.exe").c_str(),
-                  FALSE);
-        CopyFileA((ProgramFolder() + "sample_setup.exe").c_str(),
-                  (own + "sample_setup.exe").c_str(), FALSE);
+        CopyTo(ProgramFolder() + "selfclean.exe", own + "selfclean.exe");
+        CopyTo(ProgramFolder() + "sample_setup.exe", own + "sample_setup.exe");
         std::vector<std::string> before = Entries(root);
         std::string line = "\"" + own + "selfclean.exe\" -1 \"" + own + "sample_setup.exe 0\"";
         LaunchResult result = Launch(line.c_str(), temp.c_str());
@@ -155,7 +144,7 @@ class Run : public ::testing::Test {
         EXPECT_TRUE(Exists(own + "sample_setup.exe")) << root;
         EXPECT_TRUE(Exists(canary)) << root;
         EXPECT_EQ(Entries(root), before) << root;
-        EXPECT_EQ(CountDelCopies(temp), 0) << root;
+        EXPECT_EQ(CountTemporaryCopies(temp), 0) << root;
         RemoveAll(own);
         RemoveAll(root + "\\selfclean-canary");
     }
@@ -222,10 +211,9 @@ TEST_F(Run, FewerThanThreeArgumentsDoNothing) {
 TEST_F(Run, CloneRoleStartedDirectly) {
     for (const char* role : {"0", "x"}) {
         MakeFolders(setup);
-        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (setup + "selfclean.exe").c_str(),
-                  FALSE);
+        CopyTo(ProgramFolder() + "selfclean.exe", setup + "selfclean.exe");
         WriteFile(setup + "other.txt");
-        CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), (base + "clone.exe").c_str(), FALSE);
+        CopyTo(ProgramFolder() + "selfclean.exe", base + "clone.exe");
         std::string line = "\"" + base + "clone.exe\" " + role + " \"" + setup + "selfclean.exe\"";
         LaunchResult result = Launch(line.c_str(), temp.c_str());
         EXPECT_EQ(result.exitCode, 0u) << role;
@@ -234,13 +222,51 @@ TEST_F(Run, CloneRoleStartedDirectly) {
     }
 }
 
+// A user profile named in another script holds the temporary folder; installers stage into
+// folders named in any script.
+TEST_F(Run, ExecutableStagedInFoldersNamedInOtherScripts) {
+    Stage(u8"\u0421\u0442\u0430\u0434\u0438\u044f "
+          u8"\u0443\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0438",
+          u8"\u30bb\u30c3\u30c8\u30a2\u30c3\u30d7 \u03b1");
+    WriteFile(stage +
+              u8"data\\\u0420\u0443\u043a\u043e\u0432\u043e\u0434\u0441\u0442\u0432\u043e.txt");
+    std::string named = base + u8"\u0410\u043d\u043d\u0430 \u5c71\u7530\\Temp\\";
+    MakeFolders(named);
+    LaunchResult result = Original(0, "", named.c_str());
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    ExpectRemoved(named);
+}
+
+// The setup sees its command line and starting folder exactly as given.
+TEST_F(Run, SetupAndItsStartingFolderNamedInOtherScripts) {
+    std::string program =
+        setup + u8"\u0443\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430 \u8a2d\u5b9a.exe";
+    CopyTo(ProgramFolder() + "sample_setup.exe", program);
+    std::string start =
+        base + u8"\u041d\u0430\u0447\u0430\u043b\u043e \u958b\u59cb \u0391\u03c1\u03c7\u03ae";
+    MakeFolders(start);
+    std::string record = base + u8"\u0437\u0430\u043f\u0438\u0441\u044c.txt";
+    std::string command =
+        "\"" + program + "\" 0 \"" + record + u8"\" \u03b1\u03b2\u03b3 \U0001F600";
+    std::string escaped =
+        "\\\"" + program + "\\\" 0 \\\"" + record + u8"\\\" \u03b1\u03b2\u03b3 \U0001F600";
+    std::string line = "\"" + setup + "selfclean.exe\" -1 \"" + escaped + "\" \"" + start + "\"";
+    LaunchResult result = Launch(line.c_str(), temp.c_str());
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_TRUE(result.cloneSeen);
+    EXPECT_EQ(ReadFile(record), command + "\n" + start + "\n");
+    ExpectRemoved(temp);
+}
+
 // An executable directly below a drive root's folder would make the drive root the staging
 // root: only the executable goes.
 TEST_F(Run, StagingRootAtADriveRootIsRefused) {
     MakeFolders("S:\\shallow");
-    CopyFileA((ProgramFolder() + "selfclean.exe").c_str(), "S:\\shallow\\selfclean.exe", FALSE);
-    CopyFileA((ProgramFolder() + "sample_setup.exe").c_str(), "S:\\shallow\\sample_setup.exe",
-              FALSE);
+    CopyTo(ProgramFolder() + "selfclean.exe", "S:\\shallow\\selfclean.exe");
+    CopyTo(ProgramFolder() + "sample_setup.exe", "S:\\shallow\\sample_setup.exe");
     std::string line = "S:\\shallow\\selfclean.exe -1 \"S:\\shallow\\sample_setup.exe 0\"";
     LaunchResult result = Launch(line.c_str(), temp.c_str());
     EXPECT_EQ(result.exitCode, 0u);
@@ -255,9 +281,8 @@ TEST_F(Run, StagingRootAtADriveRootIsRefused) {
 // The staged executable is the test build that faults at the first trace line beginning with
 // the given text; the Clone, a copy of it, inherits the same setting.
 static void StageFaultingBuild(const std::string& setup, const char* faultAt) {
-    CopyFileA((ProgramFolder() + "selfclean_faulting.exe").c_str(),
-              (setup + "selfclean.exe").c_str(), FALSE);
-    SetEnvironmentVariableA("SELFCLEAN_FAULT_AT", faultAt);
+    CopyTo(ProgramFolder() + "selfclean_faulting.exe", setup + "selfclean.exe");
+    SetEnvironment("SELFCLEAN_FAULT_AT", faultAt);
 }
 
 TEST_F(Run, FaultInTheClonesRemovalIsCaughtAndTheRemovalRunsAgain) {
@@ -287,17 +312,17 @@ TEST_F(Run, StagingRootHoldingTheTemporaryFolderIsKept) {
     EXPECT_FALSE(Exists(setup + "selfclean.exe"));
     EXPECT_TRUE(Exists(setup + "sample_setup.exe"));
     EXPECT_TRUE(Exists(stage + "data\\deep\\er\\file.bin"));
-    EXPECT_EQ(CountDelCopies(inside), 0);
+    EXPECT_EQ(CountTemporaryCopies(inside), 0);
     ExpectSurroundingsKept();
 }
 
 // An executable unpacked by hand into the profile or into one of its folders.
 TEST_F(Run, ProfileAndTheFoldersInItAreKept) {
-    char profile[MAX_PATH] = "";
-    ASSERT_NE(GetEnvironmentVariableA("USERPROFILE", profile, sizeof(profile)), 0u);
-    ASSERT_TRUE(Exists(std::string(profile) + "\\Downloads"));
+    std::string profile = Environment("USERPROFILE");
+    ASSERT_FALSE(profile.empty());
+    ASSERT_TRUE(Exists(profile + "\\Downloads"));
     ExpectKeptAsStagingRoot(profile);
-    ExpectKeptAsStagingRoot(std::string(profile) + "\\Downloads");
+    ExpectKeptAsStagingRoot(profile + "\\Downloads");
 }
 
 // Last, since a fault here would cost the prefix its Windows directory.

@@ -8,12 +8,7 @@
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
-// Wide paths for names in any script and paths past the old length limit; the sandbox's own
-// folders are ASCII.
-static std::wstring Wide(const std::string& ascii) {
-    return std::wstring(ascii.begin(), ascii.end());
-}
-
+// Literal paths, for names in any script and paths past the short limit.
 static std::wstring Long(const std::wstring& path) {
     return L"\\\\?\\" + path;
 }

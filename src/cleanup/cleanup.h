@@ -8,12 +8,20 @@ void DeleteHostIni();
 // Deletes the Original executable named by argument 2, then the staging folder (the parent
 // of the executable's folder) with everything under it, then the drive's kvoptemp folder.
 // A staging folder that StagingRootOf or IsProtectedFolder refuses is kept, and kvoptemp too.
+// First moves the process's current folder, which may lie in the staged tree, to the system
+// directory; kvoptemp keeps the place it has relative to the current folder inherited.
 void RemoveStagingFolders();
 
-// The staging folder of an executable path, with a trailing backslash, into root (260
-// bytes). False, with a trace line saying why, when the path does not lie at least two
-// folder levels below a drive or share root: its parent folder would not be staged.
-bool StagingRootOf(const char* executablePath, char* root);
+// The staging folder of an executable path, drive and directory followed by "..\", into root
+// (kPathSize characters). False, with a trace line saying why, when the path does not lie at
+// least two folder levels below a drive or share root (its parent folder would not be
+// staged) or the root does not fit.
+bool StagingRootOf(const wchar_t* executablePath, wchar_t* root);
+
+// The literal form of a full path ("\\?\C:\a\" or "\\?\UNC\server\share\a\"), which
+// the file system takes as it is, at any length, into literal (kPathSize characters). False
+// when it does not fit or path is not a full drive or share path.
+bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal);
 
 // True, with a trace line naming the rule, when folder must be kept: it is a folder link, or
 // it is or holds the Windows, system or temporary folder, the user's profile, an application
@@ -21,9 +29,9 @@ bool StagingRootOf(const char* executablePath, char* root);
 // the temporary folder. Paths are compared absolute and canonical and, where the file system
 // tells, by the folders' identity, so that short names, links, substituted drives and shares
 // are seen through. A folder that cannot be found guards nothing.
-bool IsProtectedFolder(const char* folder);
+bool IsProtectedFolder(const wchar_t* folder);
 
-// Removes folder and everything under it: a full path in \\?\ form (\\?\C:\a\b\ or
+// Removes folder and everything under it: a full path in literal form (\\?\C:\a\b\ or
 // \\?\UNC\server\share\a\), ending with a backslash. Links are removed, never entered; where a
 // link cannot be told from its target, it stays. Nothing outside the folder is changed.
 void DeleteTree(const wchar_t* folder);

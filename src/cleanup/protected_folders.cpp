@@ -3,8 +3,6 @@
 // folder link, would otherwise make one of them the staging root.
 #include "cleanup.h"
 
-#include <string.h>
-
 #include "../common/common.h"
 
 // A folder as the file system knows it: the same whichever path reaches it, through short
@@ -17,29 +15,44 @@ struct FolderIdentity {
 };
 
 // A folder's canonical path (absolute, backslashes only, no "." or "..", no doubled or
-// trailing separator, upper case as the file system compares names) and its identity.
+// trailing separator, in the case it was given) and its identity.
 struct Folder {
-    char path[kPathSize];
+    wchar_t path[kPathSize];
     FolderIdentity identity;
 };
 
-// The last backslash of path, never the second byte of a double-byte character; NULL when
-// there is none.
-static char* LastSeparator(char* path) {
-    char* last = NULL;
-    for (char* p = path; *p != '\0'; p = CharNextA(p)) {
-        if (*p == '\\') {
+// The paths are up to 32,767 characters long, so the folders compared live here rather than
+// on the stack: the staging root, the folder that holds it, the folder of the rule at hand
+// (moved up as the rules go) and the path a rule names.
+static Folder gRoot;
+static Folder gRootParent;
+static Folder gOwned;
+static wchar_t gFound[kPathSize];
+// The literal form of a path, for opening it whatever its length.
+static wchar_t gLiteral[kPathSize];
+
+// The last backslash of path; NULL when there is none.
+static wchar_t* LastSeparator(wchar_t* path) {
+    wchar_t* last = NULL;
+    for (wchar_t* p = path; *p != L'\0'; ++p) {
+        if (*p == L'\\') {
             last = p;
         }
     }
     return last;
 }
 
-static FolderIdentity IdentifyFolder(const char* path) {
-    FolderIdentity identity = {false, 0, 0, 0};
+// Opens a full path at any length; a path without a literal form is opened as given.
+static HANDLE OpenForIdentity(const wchar_t* path) {
+    const wchar_t* name = LiteralPathOf(path, gLiteral) ? gLiteral : path;
     // Backup semantics open a folder; no access right is needed to read its file index.
-    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+static FolderIdentity IdentifyFolder(const wchar_t* path) {
+    FolderIdentity identity = {false, 0, 0, 0};
+    HANDLE folder = OpenForIdentity(path);
     if (folder == INVALID_HANDLE_VALUE) {
         return identity;
     }
@@ -54,35 +67,49 @@ static FolderIdentity IdentifyFolder(const char* path) {
     return identity;
 }
 
-static bool DescribeFolder(const char* path, Folder* folder) {
-    DWORD length = GetFullPathNameA(path, kPathSize, folder->path, NULL);
+static bool DescribeFolder(const wchar_t* path, Folder* folder) {
+    DWORD length = GetFullPathNameW(path, kPathSize, folder->path, NULL);
     if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
         return false;
     }
-    char* last = LastSeparator(folder->path);
+    wchar_t* last = LastSeparator(folder->path);
     // "C:\" keeps its separator: "C:" names the drive's current folder.
-    if (last != NULL && last[1] == '\0' && last > folder->path + 2) {
-        *last = '\0';
+    if (last != NULL && last[1] == L'\0' && last > folder->path + 2) {
+        *last = L'\0';
     }
-    CharUpperBuffA(folder->path, lstrlenA(folder->path));
     folder->identity = IdentifyFolder(folder->path);
     return true;
 }
 
 // Moves folder to the folder that holds it; false at a drive root or at "\\server".
 static bool MoveUp(Folder* folder) {
-    char* last = LastSeparator(folder->path);
-    if (last == NULL || last[1] == '\0' || last <= folder->path + 1) {
+    wchar_t* last = LastSeparator(folder->path);
+    if (last == NULL || last[1] == L'\0' || last <= folder->path + 1) {
         return false;
     }
-    bool driveRoot = last == folder->path + 2 && folder->path[1] == ':';
-    last[driveRoot ? 1 : 0] = '\0';
+    bool driveRoot = last == folder->path + 2 && folder->path[1] == L':';
+    last[driveRoot ? 1 : 0] = L'\0';
     folder->identity = IdentifyFolder(folder->path);
     return true;
 }
 
+// One character as the file system compares names: upper case, one code unit at a time.
+static wchar_t UpperCase(wchar_t c) {
+    return static_cast<wchar_t>(reinterpret_cast<UINT_PTR>(
+        CharUpperW(reinterpret_cast<wchar_t*>(static_cast<UINT_PTR>(c)))));
+}
+
+static bool IsSamePath(const wchar_t* a, const wchar_t* b) {
+    for (; UpperCase(*a) == UpperCase(*b); ++a, ++b) {
+        if (*a == L'\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
 static bool IsSameFolder(const Folder& a, const Folder& b) {
-    if (strcmp(a.path, b.path) == 0) {
+    if (IsSamePath(a.path, b.path)) {
         return true;
     }
     return a.identity.known && b.identity.known && a.identity.volume == b.identity.volume &&
@@ -90,91 +117,83 @@ static bool IsSameFolder(const Folder& a, const Folder& b) {
            a.identity.indexLow == b.identity.indexLow;
 }
 
-static bool IsOrHolds(const Folder& root, Folder owned) {
+// Whether root is owned or one of the folders above it; owned is moved up on the way.
+static bool IsOrHolds(const Folder& root, Folder* owned) {
     do {
-        if (IsSameFolder(root, owned)) {
+        if (IsSameFolder(root, *owned)) {
             return true;
         }
-    } while (MoveUp(&owned));
+    } while (MoveUp(owned));
     return false;
 }
 
-static bool LiesDirectlyIn(Folder root, const Folder& owned) {
-    return MoveUp(&root) && IsSameFolder(root, owned);
-}
-
-static bool Refuse(const char* rule, const char* owner) {
-    Trace("Staging folder kept: it %s %s\r\n", rule, owner);
+static bool Refuse(const char* rule, const wchar_t* owner) {
+    Trace("Staging folder kept: it %s %ls\r\n", rule, owner);
     return true;
 }
 
-// Whether root is the folder at path or one above it or, with children set, a folder directly
-// in it. A path that is empty or cannot be made absolute guards nothing: the folder is unknown.
-static bool Guards(const Folder& root, const char* path, const char* owner, bool children) {
-    Folder owned;
-    if (!DescribeFolder(path, &owned)) {
+// Whether the staging root is the folder at path or one above it or, with children set, a
+// folder directly in it. A path that is empty or cannot be made absolute guards nothing: the
+// folder is unknown.
+static bool Guards(const wchar_t* path, const wchar_t* owner, bool children) {
+    if (!DescribeFolder(path, &gOwned)) {
         return false;
     }
-    if (IsOrHolds(root, owned)) {
+    bool liesDirectlyIn =
+        children && gRootParent.path[0] != L'\0' && IsSameFolder(gRootParent, gOwned);
+    if (IsOrHolds(gRoot, &gOwned)) {
         return Refuse("is or holds", owner);
     }
-    return children && LiesDirectlyIn(root, owned) && Refuse("lies directly in", owner);
+    return liesDirectlyIn && Refuse("lies directly in", owner);
 }
 
-// path when the call that filled it returned a length that fits, otherwise an empty text.
-static const char* Fitting(char* path, DWORD length) {
+// gFound when the call that filled it returned a length that fits, otherwise an empty text.
+static const wchar_t* Found(DWORD length) {
     if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
-        path[0] = '\0';
+        gFound[0] = L'\0';
     }
-    return path;
+    return gFound;
 }
 
-static bool GuardsSystemFolders(const Folder& root) {
-    char path[kPathSize];
-    return Guards(root, Fitting(path, GetWindowsDirectoryA(path, kPathSize)),
-                  "the Windows directory", true) ||
-           Guards(root, Fitting(path, GetSystemDirectoryA(path, kPathSize)), "the system directory",
-                  true) ||
+static bool GuardsSystemFolders() {
+    return Guards(Found(GetWindowsDirectoryW(gFound, kPathSize)), L"the Windows directory", true) ||
+           Guards(Found(GetSystemDirectoryW(gFound, kPathSize)), L"the system directory", true) ||
            // Staged trees are unpacked directly in the temporary folder.
-           Guards(root, Fitting(path, GetTempPathA(kPathSize, path)), "the temporary folder",
-                  false);
+           Guards(Found(GetTempPathW(kPathSize, gFound)), L"the temporary folder", false);
 }
 
 // The profile and the folders shared by all users hold one folder per kind of document or
 // per maker: each of those belongs to the user or to other programs.
-static const char* const kUserFolderVariables[] = {"USERPROFILE", "APPDATA", "LOCALAPPDATA",
-                                                   "ALLUSERSPROFILE", "PUBLIC"};
+static const wchar_t* const kUserFolderVariables[] = {L"USERPROFILE", L"APPDATA", L"LOCALAPPDATA",
+                                                      L"ALLUSERSPROFILE", L"PUBLIC"};
 
-static bool GuardsUserFolders(const Folder& root) {
-    for (const char* variable : kUserFolderVariables) {
-        char path[kPathSize];
-        if (Guards(root, Fitting(path, GetEnvironmentVariableA(variable, path, kPathSize)),
-                   variable, true)) {
+static bool GuardsUserFolders() {
+    for (const wchar_t* variable : kUserFolderVariables) {
+        if (Guards(Found(GetEnvironmentVariableW(variable, gFound, kPathSize)), variable, true)) {
             return true;
         }
     }
     return false;
 }
 
-static const char* ReadFolderValue(HKEY key, const char* name, char* path) {
+static const wchar_t* ReadFolderValue(HKEY key, const wchar_t* name) {
     DWORD type = REG_NONE;
-    DWORD size = kPathSize - 1;
-    if (RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE*>(path), &size) !=
+    DWORD size = (kPathSize - 1) * sizeof(wchar_t);
+    if (RegQueryValueExW(key, name, NULL, &type, reinterpret_cast<BYTE*>(gFound), &size) !=
             ERROR_SUCCESS ||
         type != REG_SZ) {
         size = 0;
     }
-    path[size] = '\0';
-    return path;
+    gFound[size / sizeof(wchar_t)] = L'\0';
+    return gFound;
 }
 
-static const char* const kProgramFilesValues[] = {"ProgramFilesDir", "ProgramFilesDir (x86)",
-                                                  "CommonFilesDir", "CommonFilesDir (x86)"};
+static const wchar_t* const kProgramFilesValues[] = {L"ProgramFilesDir", L"ProgramFilesDir (x86)",
+                                                     L"CommonFilesDir", L"CommonFilesDir (x86)"};
 
-static bool GuardsProgramFilesIn(const Folder& root, HKEY key) {
-    for (const char* value : kProgramFilesValues) {
-        char path[kPathSize];
-        if (Guards(root, ReadFolderValue(key, value, path), value, true)) {
+static bool GuardsProgramFilesIn(HKEY key) {
+    for (const wchar_t* value : kProgramFilesValues) {
+        if (Guards(ReadFolderValue(key, value), value, true)) {
             return true;
         }
     }
@@ -183,15 +202,15 @@ static bool GuardsProgramFilesIn(const Folder& root, HKEY key) {
 
 // A 32-bit process on a 64-bit system finds the 32-bit program files folders in its own view
 // of the registry and the 64-bit ones only in the 64-bit view; elsewhere the views are one.
-static bool GuardsProgramFiles(const Folder& root) {
+static bool GuardsProgramFiles() {
     const REGSAM views[] = {0, KEY_WOW64_64KEY};
     for (REGSAM view : views) {
         HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                           KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
             continue;
         }
-        bool guarded = GuardsProgramFilesIn(root, key);
+        bool guarded = GuardsProgramFilesIn(key);
         RegCloseKey(key);
         if (guarded) {
             return true;
@@ -200,16 +219,28 @@ static bool GuardsProgramFiles(const Folder& root) {
     return false;
 }
 
-bool IsProtectedFolder(const char* folder) {
-    Folder root;
-    if (!DescribeFolder(folder, &root)) {
+// The staging root and the folder that holds it, for the rules to compare with.
+static bool DescribeRoot(const wchar_t* folder) {
+    if (!DescribeFolder(folder, &gRoot)) {
+        return false;
+    }
+    gRootParent = gRoot;
+    if (!MoveUp(&gRootParent)) {
+        gRootParent.path[0] = L'\0';
+    }
+    return true;
+}
+
+bool IsProtectedFolder(const wchar_t* folder) {
+    if (!DescribeRoot(folder)) {
         Trace("Staging folder kept: its full path is unknown\r\n");
         return true;
     }
-    DWORD attributes = GetFileAttributesA(root.path);
+    DWORD attributes =
+        GetFileAttributesW(LiteralPathOf(gRoot.path, gLiteral) ? gLiteral : gRoot.path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         Trace("Staging folder kept: it is a folder link\r\n");
         return true;
     }
-    return GuardsSystemFolders(root) || GuardsUserFolders(root) || GuardsProgramFiles(root);
+    return GuardsSystemFolders() || GuardsUserFolders() || GuardsProgramFiles();
 }

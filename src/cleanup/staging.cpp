@@ -1,38 +1,34 @@
 #include "cleanup.h"
 
-#include <stdlib.h>
-#include <string.h>
-#include <wchar.h>
-
 #include "../common/common.h"
 
 void DeleteHostIni() {
-    char windows[kPathSize + 1];
-    GetWindowsDirectoryA(windows, sizeof(windows));
-    char path[kPathSize];
-    if (FormatText(path, sizeof(path), "%s\\HOST.INI", windows)) {
-        DeleteFileA(path);
+    static wchar_t windows[kPathSize];
+    DWORD length = GetWindowsDirectoryW(windows, kPathSize);
+    static wchar_t path[kPathSize];
+    if (length > 0 && length < static_cast<DWORD>(kPathSize) &&
+        FormatText(path, kPathSize, "%ls\\HOST.INI", windows)) {
+        DeleteFileW(path);
     }
 }
 
-static bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
+static bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
 }
 
-// Length of the folder name at the start of path, up to the next separator; a double-byte
-// pair is never split.
-static int FolderNameLength(const char* path) {
+// Length of the folder name at the start of path, up to the next separator.
+static int FolderNameLength(const wchar_t* path) {
     int length = 0;
-    while (path[length] != '\0' && !IsSeparator(path[length])) {
-        length += IsDBCSLeadByte(static_cast<BYTE>(path[length])) && path[length + 1] ? 2 : 1;
+    while (path[length] != L'\0' && !IsSeparator(path[length])) {
+        ++length;
     }
     return length;
 }
 
 // A name the platform would fold into its parent or grandparent: "", ".", "..", "...".
-static bool IsDotsOnly(const char* name, int length) {
+static bool IsDotsOnly(const wchar_t* name, int length) {
     for (int i = 0; i < length; ++i) {
-        if (name[i] != '.') {
+        if (name[i] != L'.') {
             return false;
         }
     }
@@ -41,12 +37,12 @@ static bool IsDotsOnly(const char* name, int length) {
 
 // Counts the folder names between the root and the file name; -1 when one of them is empty or
 // made of dots only.
-static int CountFolders(const char* afterRoot) {
+static int CountFolders(const wchar_t* afterRoot) {
     int folders = 0;
-    const char* name = afterRoot + 1;
+    const wchar_t* name = afterRoot + 1;
     for (;;) {
         int length = FolderNameLength(name);
-        if (name[length] == '\0') {
+        if (name[length] == L'\0') {
             return folders;
         }
         if (IsDotsOnly(name, length)) {
@@ -59,99 +55,128 @@ static int CountFolders(const char* afterRoot) {
 
 // Where the path's root ends: after "X:" for a drive path, after "\\server\share" for a
 // share; NULL for a relative path or a device or literal path ("\\?\", "\\.\").
-static const char* SkipRoot(const char* path) {
-    if (path[0] != '\0' && path[1] == ':') {
+static const wchar_t* SkipRoot(const wchar_t* path) {
+    if (path[0] != L'\0' && path[1] == L':') {
         return IsSeparator(path[2]) ? path + 2 : NULL;
     }
     if (!IsSeparator(path[0]) || !IsSeparator(path[1])) {
         return NULL;
     }
-    const char* server = path + 2;
+    const wchar_t* server = path + 2;
     int serverLength = FolderNameLength(server);
-    if (IsDotsOnly(server, serverLength) || (serverLength == 1 && server[0] == '?') ||
+    if (IsDotsOnly(server, serverLength) || (serverLength == 1 && server[0] == L'?') ||
         !IsSeparator(server[serverLength])) {
         return NULL;
     }
-    const char* share = server + serverLength + 1;
+    const wchar_t* share = server + serverLength + 1;
     int shareLength = FolderNameLength(share);
     return IsDotsOnly(share, shareLength) ? NULL : share + shareLength;
 }
 
-// Length of the directory component as the path splitting yields it: from after the drive up
-// to and including the last separator.
-static int DirectoryLength(const char* path) {
-    const char* start = path[0] != '\0' && path[1] == ':' ? path + 2 : path;
+// Length of the drive and directory components together: up to and including the last
+// separator.
+static int FolderPathLength(const wchar_t* path) {
     int length = 0;
-    for (const char* p = start; *p != '\0';) {
-        if (IsSeparator(*p)) {
-            length = static_cast<int>(++p - start);
-        } else {
-            p += FolderNameLength(p);
+    for (int i = 0; path[i] != L'\0'; ++i) {
+        if (IsSeparator(path[i])) {
+            length = i + 1;
         }
     }
     return length;
 }
 
-bool StagingRootOf(const char* executablePath, char* root) {
-    const char* afterRoot = SkipRoot(executablePath);
+bool StagingRootOf(const wchar_t* executablePath, wchar_t* root) {
+    const wchar_t* afterRoot = SkipRoot(executablePath);
     if (afterRoot == NULL) {
         Trace("Staging folder kept: the executable path is not absolute\r\n");
-        return false;
-    }
-    if (DirectoryLength(executablePath) >= _MAX_DIR) {
-        Trace("Staging folder kept: the executable's folder path is too long\r\n");
         return false;
     }
     if (CountFolders(afterRoot) < 2) {
         Trace("Staging folder kept: it would not lie below a drive or share root\r\n");
         return false;
     }
-    char drive[_MAX_DRIVE];
-    char directory[_MAX_DIR];
-    _splitpath(executablePath, drive, directory, NULL, NULL);
-    if (!FormatText(root, kPathSize, "%s%s..\\", drive, directory)) {
+    if (!FormatText(root, kPathSize, "%.*ls..\\", FolderPathLength(executablePath),
+                    executablePath)) {
         Trace("Staging folder kept: its path is too long\r\n");
         return false;
     }
     return true;
 }
 
-// The walk takes a full path in \\?\ form, where ".." is not resolved; a share becomes
-// \\?\UNC\server\share.
-static bool LongPathOf(const char* root, WCHAR* longPath) {
-    WCHAR wideRoot[kPathSize];
-    WCHAR full[kPathSize];
-    if (MultiByteToWideChar(CP_ACP, 0, root, -1, wideRoot, kPathSize) == 0) {
+bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal) {
+    if (SkipRoot(fullPath) == NULL) {
         return false;
     }
-    DWORD length = GetFullPathNameW(wideRoot, kPathSize, full, NULL);
-    if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
+    if (fullPath[1] == L':') {
+        return FormatText(literal, kPathSize, "\\\\?\\%ls", fullPath);
+    }
+    return FormatText(literal, kPathSize, "\\\\?\\UNC\\%ls", fullPath + 2);
+}
+
+// The staging root made full, without "..", once: the rules and the walk see the same
+// folder, and the walk takes it in literal form, so that no depth of the tree is beyond its
+// reach.
+static bool ResolveStagingRoot(const wchar_t* root, wchar_t* resolved, wchar_t* literal) {
+    DWORD length = GetFullPathNameW(root, kPathSize, resolved, NULL);
+    if (length == 0) {
+        Trace("Staging folder kept: its full path is unknown\r\n");
         return false;
     }
-    bool share = full[0] == L'\\' && full[1] == L'\\';
-    wcscpy(longPath, share ? L"\\\\?\\UNC" : L"\\\\?\\");
-    wcscat(longPath, share ? full + 1 : full);
+    if (length >= static_cast<DWORD>(kPathSize) || !LiteralPathOf(resolved, literal)) {
+        Trace("Staging folder kept: its path is too long\r\n");
+        return false;
+    }
     return true;
 }
 
+// kvoptemp is named relative to the current folder the Clone inherited. Its full path is taken
+// once, before that folder is left, so that the removal pass after an exception, which runs from
+// the system directory, still names the same folder. Empty when it cannot be resolved.
+static const wchar_t* FixedFolder(const wchar_t* executablePath) {
+    static wchar_t fixedFolder[kPathSize];
+    static bool resolved;
+    if (!resolved) {
+        resolved = true;
+        int driveLength = executablePath[0] != L'\0' && executablePath[1] == L':' ? 2 : 0;
+        wchar_t relative[16];
+        DWORD length = 0;
+        if (FormatText(relative, 16, "%.*lskvoptemp", driveLength, executablePath)) {
+            length = GetFullPathNameW(relative, kPathSize, fixedFolder, NULL);
+        }
+        if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
+            fixedFolder[0] = L'\0';
+        }
+    }
+    return fixedFolder;
+}
+
+// The caller's current folder, which the Clone inherits, often lies in what it unpacked, and a
+// process's current folder cannot be removed. The system directory lies outside any staged tree.
+static void LeaveInheritedFolder() {
+    static wchar_t system[kPathSize];
+    DWORD length = GetSystemDirectoryW(system, kPathSize);
+    if (length > 0 && length < static_cast<DWORD>(kPathSize)) {
+        SetCurrentDirectoryW(system);
+    }
+}
+
 void RemoveStagingFolders() {
-    const char* original = Arg(2);
-    if (!DeleteFileA(original)) {
+    const wchar_t* original = Arg(2);
+    const wchar_t* fixedFolder = FixedFolder(original);
+    LeaveInheritedFolder();
+    if (!DeleteFileW(original)) {
         Trace("Cannot delete the original EXE\r\n");
     }
-    char root[kPathSize];
-    if (!StagingRootOf(original, root) || IsProtectedFolder(root)) {
+    static wchar_t root[kPathSize];
+    static wchar_t resolved[kPathSize];
+    static wchar_t literal[kPathSize];
+    if (!StagingRootOf(original, root) || !ResolveStagingRoot(root, resolved, literal) ||
+        IsProtectedFolder(resolved)) {
         return;
     }
-    Trace("%s\r\n", root);
-    WCHAR longRoot[kPathSize + 8];
-    if (LongPathOf(root, longRoot)) {
-        DeleteTree(longRoot);
+    Trace("%ls\r\n", root);
+    DeleteTree(literal);
+    if (fixedFolder[0] != L'\0') {
+        RemoveDirectoryW(fixedFolder);
     }
-
-    char drive[_MAX_DRIVE];
-    _splitpath(original, drive, NULL, NULL, NULL);
-    char fixedFolder[kPathSize];
-    FormatText(fixedFolder, sizeof(fixedFolder), "%skvoptemp", drive);
-    RemoveDirectoryA(fixedFolder);
 }

@@ -6,10 +6,8 @@
 
 #include "../common/common.h"
 
-// The longest path the file system takes, terminator included; every level of a tree adds at
-// least a name and a backslash, so no tree is deeper than half of it.
-const int kLongPathSize = 32768;
-const int kMaxDepth = kLongPathSize / 2;
+// Every level of a tree adds at least a name and a backslash to the longest path.
+const int kMaxDepth = kPathSize / 2;
 
 // A folder is listed a chunk at a time into one buffer shared by every level of the walk. A
 // level keeps the subfolders of its chunk that it has still to enter at the chunk's start, and
@@ -43,9 +41,9 @@ struct Level {
 
 void (*gBeforeEnteringFolder)(const wchar_t* folder) = NULL;
 
-static WCHAR gPath[kLongPathSize];
+static WCHAR gPath[kPathSize];
 static BYTE gListing[kListingSize] __attribute__((aligned(8)));
-// A root path has at least 7 characters (\\?\C:\), so a path within kLongPathSize
+// A root path has at least 7 characters (\\?\C:\), so a path within kPathSize
 // never needs all of these levels.
 static Level gLevels[kMaxDepth];
 
@@ -99,7 +97,7 @@ static void TraceStatus(NTSTATUS status) {
 // false, with nothing written, when the path would pass the file system's limit.
 static bool AppendName(int pathLength, const WCHAR* name, int nameLength, bool folder) {
     int length = pathLength + nameLength + (folder ? 1 : 0);
-    if (length >= kLongPathSize) {
+    if (length >= kPathSize) {
         Trace("Entry skipped: its path is too long\r\n");
         return false;
     }
@@ -340,7 +338,7 @@ static BYTE* Aligned(BYTE* place) {
 
 void DeleteTree(const wchar_t* folder) {
     int length = static_cast<int>(wcslen(folder));
-    if (!LoadHandleCalls() || length >= kLongPathSize) {
+    if (!LoadHandleCalls() || length >= kPathSize) {
         Trace("Folder not removed: it cannot be opened for the walk\r\n");
         return;
     }

@@ -5,30 +5,38 @@
 #include <stdarg.h>
 #include <windows.h>
 
-// The platform's maximum path length, terminator included.
-const int kPathSize = MAX_PATH;
-// Trace lines are formatted into this size, terminator included.
+// The longest path the wide calls take, 32,767 characters, and its terminator.
+const int kPathSize = 32768;
+// Trace lines are formatted into this many characters, terminator included.
 const int kTraceLineSize = 768;
 
-// Takes one line as a printf-style format (%s and %d) and its values. The release build
-// discards it unformatted, so that neither the formatting nor the texts are shipped; the
-// diagnostic build formats it, cut to kTraceLineSize, and passes it to the debugger output.
+// Takes one line as a printf-style format of ASCII text (%s for a narrow text, %ls for a wide
+// one, %d) and its values. The release build discards it unformatted, so that neither the
+// formatting nor the texts are shipped; the diagnostic build formats it, cut to
+// kTraceLineSize, and passes it to the debugger output in the system's ANSI code page.
 void Trace(const char* format, ...) __attribute__((format(ms_printf, 1, 2)));
 // Traces the system's message text for an error code, as FormatSystemError gives it.
 void TraceSystemError(DWORD code);
 
-// printf-style %s and %d into out, never writing more than capacity bytes (terminator
-// included); a line that does not fit is cut. Returns false when it was cut.
-bool FormatText(char* out, int capacity, const char* format, ...)
+// Formats like Trace into a wide text, never writing more than capacity characters
+// (terminator included); a line that does not fit is cut. Returns false when it was cut.
+bool FormatText(wchar_t* out, int capacity, const char* format, ...)
     __attribute__((format(ms_printf, 3, 4)));
-bool FormatTextList(char* out, int capacity, const char* format, va_list args);
+bool FormatTextList(wchar_t* out, int capacity, const char* format, va_list args);
 
 // The system's message text for an error code followed by "\r\n", cut to capacity; a line
 // with the decimal code when the system has no text for it.
-void FormatSystemError(DWORD code, char* out, int capacity);
+void FormatSystemError(DWORD code, wchar_t* out, int capacity);
 
 // Splits a command line into the argument vector that ArgCount() and Arg() read.
-void LoadArguments(const char* commandLine);
+void LoadArguments(const wchar_t* commandLine);
 int ArgCount();
 // The argument at index, or an empty text when there is no such argument.
-const char* Arg(int index);
+const wchar_t* Arg(int index);
+
+// The decimal value of text by the runtime's atoi rules: leading tab, line feed, vertical
+// tab, form feed, carriage return and blank skipped, one optional sign, digits up to the
+// first other character, wrapping modulo 2^32; 0 without digits.
+int DecimalValue(const wchar_t* text);
+// Whether text equals ascii, with only the letters A-Z and a-z taken as the same.
+bool EqualsIgnoringAsciiCase(const wchar_t* text, const char* ascii);

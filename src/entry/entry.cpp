@@ -1,26 +1,26 @@
 #include "entry.h"
 
-#include <stdlib.h>
-
 #include "../cleanup/cleanup.h"
 #include "../common/common.h"
 #include "../setup/setup.h"
 #include "guard.h"
+#include "keeper.h"
 
 // How long the Original keeps the copy's delete-on-close handle open for the Clone to start.
 const DWORD kCloneStartWait = 8000;
-const int kCloneCommandLineSize = 512;
+// The longest command line the platform starts, and its terminator.
+const int kCloneCommandLineSize = 32768;
 
 static void TraceArguments() {
     Trace("Program arguments: \r\n");
     for (int i = 0; i < ArgCount(); ++i) {
-        Trace("__argv[%d] = %s\r\n", i, Arg(i));
+        Trace("__argv[%d] = %ls\r\n", i, Arg(i));
     }
 }
 
 // The role number: below zero for the Original, otherwise the Original's process handle.
 static int RoleNumber() {
-    return atoi(Arg(1));
+    return DecimalValue(Arg(1));
 }
 
 static void RunClone() {
@@ -31,57 +31,61 @@ static void RunClone() {
     DeleteHostIni();
     RemoveStagingFolders();
     Trace("Clone EXE terminated\r\n");
+    HandOnCopyHandle();
 }
 
-bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDLE original,
-                            const char* originalPath) {
-    return FormatText(out, capacity, "\"%s\" %d \"%s\"", copyPath,
+bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath, HANDLE original,
+                            const wchar_t* originalPath) {
+    return FormatText(out, capacity, "\"%ls\" %d \"%ls\"", copyPath,
                       static_cast<int>(reinterpret_cast<INT_PTR>(original)), originalPath);
 }
 
-HANDLE OpenDisposableCopy(const char* selfPath, const char* copyPath) {
-    CopyFileA(selfPath, copyPath, FALSE);
+HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
+    CopyFileW(selfPath, copyPath, FALSE);
     // A read-only original passes its attribute on, and a read-only file cannot be opened for
     // deletion.
-    WCHAR wideCopyPath[kPathSize];
-    if (MultiByteToWideChar(CP_ACP, 0, copyPath, -1, wideCopyPath, kPathSize) != 0) {
-        ClearReadOnly(wideCopyPath);
+    ClearReadOnly(copyPath);
+    // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    HANDLE copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                              FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (copy == INVALID_HANDLE_VALUE) {
+        RemoveCopyAtRestart(copyPath);
     }
-    return CreateFileA(copyPath, 0, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
-                       NULL);
+    return copy;
 }
 
-static bool StartClone(char* commandLine, PROCESS_INFORMATION* clone) {
-    STARTUPINFOA startup;
+static bool StartClone(wchar_t* commandLine, PROCESS_INFORMATION* clone) {
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    return CreateProcessA(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, clone) !=
+    return CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, clone) !=
            FALSE;
 }
 
 // Copies the executable to a new temporary file, held delete-on-close, and starts the copy as
 // the Clone with an inheritable handle to this process, which the Clone waits on.
 static void HandOffToClone() {
-    char selfPath[kPathSize];
-    DWORD selfLength = GetModuleFileNameA(NULL, selfPath, sizeof(selfPath));
-    bool selfPathWhole = selfLength > 0 && selfLength < sizeof(selfPath);
+    static wchar_t selfPath[kPathSize];
+    DWORD selfLength = GetModuleFileNameW(NULL, selfPath, kPathSize);
+    bool selfPathWhole = selfLength > 0 && selfLength < static_cast<DWORD>(kPathSize);
 
-    char copyPath[kPathSize];
-    DWORD folderLength = GetTempPathA(sizeof(copyPath), copyPath);
+    static wchar_t copyPath[kPathSize];
+    DWORD folderLength = GetTempPathW(kPathSize, copyPath);
     // Without a new temporary file the buffer names the temporary folder, which must never be
     // opened delete-on-close, or nothing at all when the folder's path does not fit.
-    bool copyMade = folderLength > 0 && folderLength < sizeof(copyPath) &&
-                    GetTempFileNameA(copyPath, "Del", 0, copyPath) != 0;
+    bool copyMade = folderLength > 0 && folderLength < static_cast<DWORD>(kPathSize) &&
+                    GetTempFileNameW(copyPath, L"Del", 0, copyPath) != 0;
     HANDLE copy = INVALID_HANDLE_VALUE;
     if (copyMade) {
         copy = OpenDisposableCopy(selfPath, copyPath);
     }
     HANDLE self = OpenProcess(SYNCHRONIZE, TRUE, GetCurrentProcessId());
 
-    char commandLine[kCloneCommandLineSize];
+    static wchar_t commandLine[kCloneCommandLineSize];
     PROCESS_INFORMATION clone;
     if (selfPathWhole && copyMade &&
-        FormatCloneCommandLine(commandLine, sizeof(commandLine), copyPath, self, selfPath) &&
+        FormatCloneCommandLine(commandLine, kCloneCommandLineSize, copyPath, self, selfPath) &&
         StartClone(commandLine, &clone)) {
         WaitForSingleObject(clone.hProcess, kCloneStartWait);
         CloseHandle(clone.hThread);
@@ -129,6 +133,7 @@ static void HandleException(DWORD code) {
     Trace("Exception raised by th Clone EXE\r\n");
     DeleteHostIni();
     RemoveStagingFolders();
+    HandOnCopyHandle();
 }
 
 int RunEntry() {

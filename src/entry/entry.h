@@ -9,9 +9,10 @@ int RunEntry();
 
 // The Clone's command line: the temporary copy's path in quotes, the Original's process
 // handle in decimal and the Original's path in quotes. False when it does not fit.
-bool FormatCloneCommandLine(char* out, int capacity, const char* copyPath, HANDLE original,
-                            const char* originalPath);
+bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath, HANDLE original,
+                            const wchar_t* originalPath);
 
-// Copies the executable to copyPath and opens the copy delete-on-close, so that the system
-// removes it once the last handle to it, the running Clone's included, is gone.
-HANDLE OpenDisposableCopy(const char* selfPath, const char* copyPath);
+// Copies the executable to copyPath and opens the copy delete-on-close, with an inheritable
+// handle, so that the system removes it once the last handle to it is gone. A copy that cannot be
+// opened so is left for the system to remove at the next restart.
+HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath);

@@ -1,30 +1,28 @@
 #include "setup.h"
 
-#include <string.h>
-
 #include "../common/common.h"
 
 // The setup's exit code when it needs a reboot before the staging folder may go.
 const DWORD kRebootNeeded = 4096;
 
-// CreateProcessA may write into the command line, so it gets a copy that holds any command
+// CreateProcessW may write into the command line, so it gets a copy that holds any command
 // line the platform accepts.
-static char gSetupCommandLine[32768];
+static wchar_t gSetupCommandLine[32768];
 
 static void TraceSetupArguments() {
-    Trace("LocalSetup cmd line = %s\r\n", gSetupCommandLine);
-    Trace("Starting drive and directory = %s\r\n", Arg(3));
-    Trace(" %s\r\n", Arg(4));
+    Trace("LocalSetup cmd line = %ls\r\n", gSetupCommandLine);
+    Trace("Starting drive and directory = %ls\r\n", Arg(3));
+    Trace(" %ls\r\n", Arg(4));
 }
 
 static bool StartSetup(PROCESS_INFORMATION* process) {
     SECURITY_ATTRIBUTES processAttributes = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
     SECURITY_ATTRIBUTES threadAttributes = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    const char* directory = ArgCount() >= 4 ? Arg(3) : NULL;
-    return CreateProcessA(NULL, gSetupCommandLine, &processAttributes, &threadAttributes, FALSE,
+    const wchar_t* directory = ArgCount() >= 4 ? Arg(3) : NULL;
+    return CreateProcessW(NULL, gSetupCommandLine, &processAttributes, &threadAttributes, FALSE,
                           HIGH_PRIORITY_CLASS, NULL, directory, &startup, process) != FALSE;
 }
 
@@ -53,10 +51,10 @@ bool RunLocalSetup() {
     if (ArgCount() < 3) {
         return false;
     }
-    if (ArgCount() >= 5 && _strcmpi(Arg(4), "RunOnce") == 0) {
+    if (ArgCount() >= 5 && EqualsIgnoringAsciiCase(Arg(4), "RunOnce")) {
         ClearWaitingReboot();
     }
-    lstrcpynA(gSetupCommandLine, Arg(2), sizeof(gSetupCommandLine));
+    lstrcpynW(gSetupCommandLine, Arg(2), sizeof(gSetupCommandLine) / sizeof(gSetupCommandLine[0]));
     TraceSetupArguments();
 
     PROCESS_INFORMATION process;

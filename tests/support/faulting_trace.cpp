@@ -3,24 +3,24 @@
 // real store to address 0.
 #include <windows.h>
 
-#include <string.h>
+#include <wchar.h>
 
 #include "common/common.h"
 
 static bool gFaulted;
 
 void Trace(const char* format, ...) {
-    char prefix[512];
-    DWORD length = GetEnvironmentVariableA("SELFCLEAN_FAULT_AT", prefix, sizeof(prefix));
-    if (gFaulted || length == 0 || length >= sizeof(prefix)) {
+    wchar_t prefix[512];
+    DWORD length = GetEnvironmentVariableW(L"SELFCLEAN_FAULT_AT", prefix, 512);
+    if (gFaulted || length == 0 || length >= 512) {
         return;
     }
-    char line[kTraceLineSize];
+    wchar_t line[kTraceLineSize];
     va_list args;
     va_start(args, format);
-    FormatTextList(line, sizeof(line), format, args);
+    FormatTextList(line, kTraceLineSize, format, args);
     va_end(args);
-    if (strncmp(line, prefix, length) == 0) {
+    if (wcsncmp(line, prefix, length) == 0) {
         gFaulted = true;
         volatile int* volatile nowhere = nullptr;
         *nowhere = 1;

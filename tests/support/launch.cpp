@@ -2,77 +2,155 @@
 
 #include <tlhelp32.h>
 #include <string.h>
+#include <wchar.h>
 
-static bool IsCloneImage(const char* name) {
-    size_t length = strlen(name);
-    return _strnicmp(name, "Del", 3) == 0 && length > 4 && _stricmp(name + length - 4, ".tmp") == 0;
+#include <string>
+
+// A running process the launcher watches: a handle to wait on and its id, which its children
+// name as their parent.
+struct Watched {
+    HANDLE handle;
+    DWORD id;
+};
+
+static bool IsCloneImage(const wchar_t* name) {
+    size_t length = wcslen(name);
+    return _wcsnicmp(name, L"Del", 3) == 0 && length > 4 &&
+           _wcsicmp(name + length - 4, L".tmp") == 0;
 }
 
-// The Clone is the child of the Original that runs from the temporary copy.
-static HANDLE OpenClone(DWORD originalId) {
+// The program of the system that the Clone hands its copy's handle on to.
+static bool IsKeeperImage(const wchar_t* name) {
+    return _wcsicmp(name, L"PING.EXE") == 0;
+}
+
+static bool IsSelfcleanImage(const wchar_t* name) {
+    return _wcsicmp(name, L"selfclean.exe") == 0;
+}
+
+// The child of parentId whose image name matches; a null handle when there is none (yet).
+static Watched OpenChild(DWORD parentId, bool (*matches)(const wchar_t*)) {
+    Watched child = {NULL, 0};
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) {
-        return NULL;
+        return child;
     }
-    HANDLE clone = NULL;
-    PROCESSENTRY32 entry;
+    PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more && clone == NULL;
-         more = Process32Next(snapshot, &entry)) {
-        if (entry.th32ParentProcessID == originalId && IsCloneImage(entry.szExeFile)) {
-            clone =
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && child.handle == NULL;
+         more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == parentId && matches(entry.szExeFile)) {
+            child.handle =
                 OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+            child.id = entry.th32ProcessID;
         }
     }
     CloseHandle(snapshot);
-    return clone;
+    return child;
 }
 
-static void SetTempFolder(const char* folder) {
-    SetEnvironmentVariableA("TMP", folder);
-    SetEnvironmentVariableA("TEMP", folder);
-}
-
-LaunchResult Launch(const char* commandLine, const char* tempFolder) {
-    LaunchResult result = {false, 0, false, 0};
-    char savedTmp[MAX_PATH] = "";
-    char savedTemp[MAX_PATH] = "";
-    GetEnvironmentVariableA("TMP", savedTmp, sizeof(savedTmp));
-    GetEnvironmentVariableA("TEMP", savedTemp, sizeof(savedTemp));
-    if (tempFolder != NULL) {
-        SetTempFolder(tempFolder);
+// Waits for process and returns its exit code, watching meanwhile for the child it starts, so
+// that a child which outlives it is still found (*child stays null when none was seen).
+static DWORD AwaitWatchingChild(Watched process, bool (*matches)(const wchar_t*), Watched* child) {
+    *child = {NULL, 0};
+    while (WaitForSingleObject(process.handle, 20) == WAIT_TIMEOUT) {
+        if (child->handle == NULL) {
+            *child = OpenChild(process.id, matches);
+        }
     }
-    static char line[32768];
-    lstrcpynA(line, commandLine, sizeof(line));
-    STARTUPINFOA startup;
+    if (child->handle == NULL) {
+        *child = OpenChild(process.id, matches);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.handle, &exitCode);
+    CloseHandle(process.handle);
+    return exitCode;
+}
+
+static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched* process) {
+    static wchar_t savedTmp[32768];
+    static wchar_t savedTemp[32768];
+    savedTmp[0] = savedTemp[0] = L'\0';
+    GetEnvironmentVariableW(L"TMP", savedTmp, 32768);
+    GetEnvironmentVariableW(L"TEMP", savedTemp, 32768);
+    if (tempFolder != NULL) {
+        SetEnvironmentVariableW(L"TMP", tempFolder);
+        SetEnvironmentVariableW(L"TEMP", tempFolder);
+    }
+    static wchar_t line[32768];
+    lstrcpynW(line, commandLine, 32768);
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION original;
-    result.started =
-        CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &original) != FALSE;
-    SetEnvironmentVariableA("TMP", savedTmp);
-    SetEnvironmentVariableA("TEMP", savedTemp);
+    PROCESS_INFORMATION started;
+    bool ok =
+        CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started) != FALSE;
+    SetEnvironmentVariableW(L"TMP", savedTmp);
+    SetEnvironmentVariableW(L"TEMP", savedTemp);
+    if (ok) {
+        CloseHandle(started.hThread);
+        *process = {started.hProcess, started.dwProcessId};
+    }
+    return ok;
+}
+
+// Waits for an Original that has started, for the Clone it hands off to and for the program
+// that holds the Clone's copy open after the Clone's end.
+static LaunchResult AwaitOriginal(Watched original) {
+    LaunchResult result = {true, 0, false, 0};
+    Watched clone;
+    result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
+    if (clone.handle != NULL) {
+        result.cloneSeen = true;
+        Watched keeper;
+        result.cloneExitCode = AwaitWatchingChild(clone, IsKeeperImage, &keeper);
+        if (keeper.handle != NULL) {
+            WaitForSingleObject(keeper.handle, 120000);
+            CloseHandle(keeper.handle);
+        }
+    }
+    return result;
+}
+
+LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder) {
+    Watched original;
+    if (!Start(commandLine, tempFolder, &original)) {
+        LaunchResult notStarted = {false, 0, false, 0};
+        return notStarted;
+    }
+    return AwaitOriginal(original);
+}
+
+InstallerResult LaunchInstaller(const wchar_t* commandLine, const wchar_t* tempFolder) {
+    InstallerResult result = {false, 0, false, {false, 0, false, 0}};
+    Watched installer;
+    result.started = Start(commandLine, tempFolder, &installer);
     if (!result.started) {
         return result;
     }
-    CloseHandle(original.hThread);
-
-    HANDLE clone = NULL;
-    while (WaitForSingleObject(original.hProcess, 20) == WAIT_TIMEOUT) {
-        if (clone == NULL) {
-            clone = OpenClone(original.dwProcessId);
-        }
-    }
-    GetExitCodeProcess(original.hProcess, &result.exitCode);
-    if (clone == NULL) {
-        clone = OpenClone(original.dwProcessId);
-    }
-    CloseHandle(original.hProcess);
-    if (clone != NULL) {
-        result.cloneSeen = true;
-        WaitForSingleObject(clone, 120000);
-        GetExitCodeProcess(clone, &result.cloneExitCode);
-        CloseHandle(clone);
+    Watched selfclean;
+    result.exitCode = AwaitWatchingChild(installer, IsSelfcleanImage, &selfclean);
+    if (selfclean.handle != NULL) {
+        result.selfcleanSeen = true;
+        result.selfclean = AwaitOriginal(selfclean);
     }
     return result;
+}
+
+static std::wstring WideFromUtf8(const char* text) {
+    int size = static_cast<int>(strlen(text));
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text, size, NULL, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, size, &wide[0], static_cast<int>(wide.size()));
+    return wide;
+}
+
+LaunchResult Launch(const char* commandLine, const char* tempFolder) {
+    std::wstring folder = tempFolder != NULL ? WideFromUtf8(tempFolder) : L"";
+    return Launch(WideFromUtf8(commandLine).c_str(), tempFolder != NULL ? folder.c_str() : NULL);
+}
+
+InstallerResult LaunchInstaller(const char* commandLine, const char* tempFolder) {
+    std::wstring folder = tempFolder != NULL ? WideFromUtf8(tempFolder) : L"";
+    return LaunchInstaller(WideFromUtf8(commandLine).c_str(),
+                           tempFolder != NULL ? folder.c_str() : NULL);
 }

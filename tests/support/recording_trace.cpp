@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/common.h"
+#include "support/sandbox.h"
 
 #include <windows.h>
 
@@ -30,19 +31,24 @@ static void Record(const char* line) {
     }
 }
 
+// Lines are kept in UTF-8, so that paths in any script are compared whole.
+static void RecordWide(const wchar_t* line) {
+    Record(Utf8(line).c_str());
+}
+
 void Trace(const char* format, ...) {
-    char line[kTraceLineSize];
+    wchar_t line[kTraceLineSize];
     va_list args;
     va_start(args, format);
-    FormatTextList(line, sizeof(line), format, args);
+    FormatTextList(line, kTraceLineSize, format, args);
     va_end(args);
-    Record(line);
+    RecordWide(line);
 }
 
 void TraceSystemError(DWORD code) {
-    char line[kTraceLineSize];
-    FormatSystemError(code, line, sizeof(line));
-    Record(line);
+    wchar_t line[kTraceLineSize];
+    FormatSystemError(code, line, kTraceLineSize);
+    RecordWide(line);
 }
 
 void FaultAtTrace(const std::string& prefix) {

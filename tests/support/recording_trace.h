@@ -1,4 +1,4 @@
-// The tests' trace sink: every line the code under test traces, in order.
+// The tests' trace sink: every line the code under test traces, in order, in UTF-8.
 #pragma once
 
 #include <string>

@@ -1,0 +1,274 @@
+// Every user's folders. Installers run as an administrator or as the system, so the running
+// account's folders are not the only ones a staging root may name: the system's profile list
+// names each user's profile and the folders shared by all users, and a user's registry hive,
+// while it is loaded, names the shell folders that may have been redirected out of the profile.
+#include "user_folders.h"
+
+#include <string.h>
+#include <wchar.h>
+#include <windows.h>
+
+struct Visitor {
+    UserFolderVisitor visit;
+    void* context;
+};
+
+// Paths this long do not belong on the stack. A value as stored may lack its terminator, so
+// its buffer has room for one more character.
+static wchar_t gValue[kLongPathSize + 1];
+static wchar_t gProfilesFolder[kLongPathSize];
+static wchar_t gProfile[kLongPathSize];
+static wchar_t gFolder[kLongPathSize];
+
+static const wchar_t kProfileList[] =
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+// The folders in a profile where programs keep their data, the last two as systems before
+// the AppData folder name them.
+static const wchar_t* const kApplicationDataFolders[] = {L"AppData\\Roaming", L"AppData\\Local",
+                                                         L"AppData\\LocalLow", L"Application Data",
+                                                         L"Local Settings\\Application Data"};
+
+struct ShellFolder {
+    const wchar_t* value;
+    const char* owner;
+};
+
+static const ShellFolder kShellFolders[] = {
+    {L"Desktop", "a user's Desktop"},
+    {L"Personal", "a user's Documents"},
+    {L"{374DE290-123F-4565-9164-39C4925E467B}", "a user's Downloads"},
+    {L"My Pictures", "a user's Pictures"},
+    {L"My Music", "a user's Music"},
+    {L"My Video", "a user's Videos"},
+};
+
+// "User Shell Folders" names the folders with variables. "Shell Folders" holds them as the
+// shell expanded them for their user, which also covers a variable other than the profile's,
+// whose value in the running environment would be someone else's.
+static const wchar_t* const kShellFolderKeys[] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"};
+
+static const wchar_t kProfileVariable[] = L"%USERPROFILE%";
+
+// Public and Default are profiles of their own. Older systems name the all users' and the
+// default profile relative to the profiles folder instead.
+static const wchar_t* const kSharedProfileValues[] = {L"Public", L"Default"};
+static const wchar_t* const kNamedProfileValues[] = {L"AllUsersProfile", L"DefaultUserProfile"};
+
+static bool Visit(const Visitor& visitor, const wchar_t* path, const char* owner,
+                  bool guardsChildren) {
+    return path[0] != L'\0' && visitor.visit(path, owner, guardsChildren, visitor.context);
+}
+
+// A text value of key into gValue; false when it is missing, empty, of another type or longer
+// than a path.
+static bool ReadText(HKEY key, const wchar_t* name) {
+    DWORD type = REG_NONE;
+    DWORD size = kLongPathSize * sizeof(wchar_t);
+    if (RegQueryValueExW(key, name, NULL, &type, reinterpret_cast<BYTE*>(gValue), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return false;
+    }
+    gValue[size / sizeof(wchar_t)] = L'\0';
+    return gValue[0] != L'\0';
+}
+
+// text with the running environment's variables expanded into path, which holds capacity
+// characters; false when it does not fit.
+static bool Expand(const wchar_t* text, wchar_t* path, DWORD capacity) {
+    DWORD length = ExpandEnvironmentStringsW(text, path, capacity);
+    return length != 0 && length <= capacity;
+}
+
+static bool ReadFolder(HKEY key, const wchar_t* name, wchar_t* path) {
+    return ReadText(key, name) && Expand(gValue, path, kLongPathSize);
+}
+
+// base, a separator unless base ends with one, and name into path; false when it does not fit.
+static bool Join(wchar_t* path, const wchar_t* base, const wchar_t* name) {
+    size_t baseLength = wcslen(base);
+    size_t nameLength = wcslen(name);
+    size_t separator = baseLength > 0 && base[baseLength - 1] != L'\\' ? 1 : 0;
+    if (baseLength + separator + nameLength >= static_cast<size_t>(kLongPathSize)) {
+        return false;
+    }
+    memcpy(path, base, baseLength * sizeof(wchar_t));
+    if (separator != 0) {
+        path[baseLength] = L'\\';
+    }
+    memcpy(path + baseLength + separator, name, (nameLength + 1) * sizeof(wchar_t));
+    return true;
+}
+
+static bool VisitProfile(const Visitor& visitor, const wchar_t* profile) {
+    if (Visit(visitor, profile, "a user's profile", true)) {
+        return true;
+    }
+    for (const wchar_t* name : kApplicationDataFolders) {
+        if (Join(gFolder, profile, name) &&
+            Visit(visitor, gFolder, "a user's application data", true)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The folder a shell folder's value names for the user whose profile is at profile, or for
+// the running user when profile is NULL: a leading %USERPROFILE% is that profile, the rest is
+// expanded in the running environment.
+static bool ResolveShellFolder(const wchar_t* value, const wchar_t* profile, wchar_t* path) {
+    const size_t variableLength = ARRAYSIZE(kProfileVariable) - 1;
+    if (profile == NULL || _wcsnicmp(value, kProfileVariable, variableLength) != 0) {
+        return Expand(value, path, kLongPathSize);
+    }
+    // The profile came from a buffer of this size, so it leaves room for the terminator.
+    size_t profileLength = wcslen(profile);
+    memcpy(path, profile, profileLength * sizeof(wchar_t));
+    return Expand(value + variableLength, path + profileLength,
+                  static_cast<DWORD>(kLongPathSize - profileLength));
+}
+
+static bool VisitShellFoldersIn(const Visitor& visitor, HKEY key, const wchar_t* profile) {
+    for (const ShellFolder& folder : kShellFolders) {
+        if (ReadText(key, folder.value) && ResolveShellFolder(gValue, profile, gFolder) &&
+            Visit(visitor, gFolder, folder.owner, true)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The shell folders of the user whose registry hive is open as hive.
+static bool VisitShellFoldersOf(const Visitor& visitor, HKEY hive, const wchar_t* profile) {
+    for (const wchar_t* name : kShellFolderKeys) {
+        HKEY key;
+        if (RegOpenKeyExW(hive, name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+            continue;
+        }
+        bool stopped = VisitShellFoldersIn(visitor, key, profile);
+        RegCloseKey(key);
+        if (stopped) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The user the profile list holds under sid: the profile and, while the user's hive is loaded
+// (the user is logged on, or a program has loaded it), the shell folders it names.
+static bool VisitListedUser(const Visitor& visitor, HKEY list, REGSAM view, const wchar_t* sid) {
+    HKEY user;
+    if (RegOpenKeyExW(list, sid, 0, KEY_QUERY_VALUE | view, &user) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool found = ReadFolder(user, L"ProfileImagePath", gProfile);
+    RegCloseKey(user);
+    if (!found) {
+        return false;
+    }
+    if (VisitProfile(visitor, gProfile)) {
+        return true;
+    }
+    HKEY hive;
+    if (RegOpenKeyExW(HKEY_USERS, sid, 0, KEY_QUERY_VALUE, &hive) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool stopped = VisitShellFoldersOf(visitor, hive, gProfile);
+    RegCloseKey(hive);
+    return stopped;
+}
+
+static bool VisitListedUsers(const Visitor& visitor, HKEY list, REGSAM view) {
+    // A key's name is at most 255 characters.
+    wchar_t sid[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = ARRAYSIZE(sid);
+        if (RegEnumKeyExW(list, index, sid, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
+            return false;
+        }
+        if (VisitListedUser(visitor, list, view, sid)) {
+            return true;
+        }
+    }
+}
+
+static bool IsAbsolute(const wchar_t* path) {
+    return path[0] == L'\\' || (path[0] != L'\0' && path[1] == L':');
+}
+
+// A profile that the list names relative to the profiles folder at gProfilesFolder.
+static bool ReadNamedProfile(HKEY list, const wchar_t* name, wchar_t* profile) {
+    if (!ReadFolder(list, name, gFolder)) {
+        return false;
+    }
+    if (IsAbsolute(gFolder)) {
+        wcscpy(profile, gFolder);
+        return true;
+    }
+    return Join(profile, gProfilesFolder, gFolder);
+}
+
+// The folders the profile list names for all users: the shared application data, the shared
+// profiles and the profiles folder, where a folder directly inside is some user's profile.
+static bool VisitListFolders(const Visitor& visitor, HKEY list) {
+    if (ReadFolder(list, L"ProgramData", gFolder) &&
+        Visit(visitor, gFolder, "the shared application data", true)) {
+        return true;
+    }
+    for (const wchar_t* name : kSharedProfileValues) {
+        if (ReadFolder(list, name, gProfile) && VisitProfile(visitor, gProfile)) {
+            return true;
+        }
+    }
+    if (!ReadFolder(list, L"ProfilesDirectory", gProfilesFolder)) {
+        return false;
+    }
+    if (Visit(visitor, gProfilesFolder, "the profiles folder", true)) {
+        return true;
+    }
+    for (const wchar_t* name : kNamedProfileValues) {
+        if (ReadNamedProfile(list, name, gProfile) && VisitProfile(visitor, gProfile)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static bool VisitProfileList(const Visitor& visitor, REGSAM view) {
+    HKEY list;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0,
+                      KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS | view, &list) != ERROR_SUCCESS) {
+        return false;
+    }
+    bool stopped = VisitListFolders(visitor, list) || VisitListedUsers(visitor, list, view);
+    RegCloseKey(list);
+    return stopped;
+}
+
+// The Windows directory of the system, which on a terminal server differs from the one the
+// running user sees.
+static bool VisitSystemWindowsDirectory(const Visitor& visitor) {
+    UINT length = GetSystemWindowsDirectoryW(gFolder, kLongPathSize);
+    return length != 0 && length < static_cast<UINT>(kLongPathSize) &&
+           Visit(visitor, gFolder, "the system's Windows directory", true);
+}
+
+bool VisitUserFolders(UserFolderVisitor visit, void* context) {
+    const Visitor visitor = {visit, context};
+    if (VisitSystemWindowsDirectory(visitor) ||
+        VisitShellFoldersOf(visitor, HKEY_CURRENT_USER, NULL)) {
+        return true;
+    }
+    // A 32-bit process on a 64-bit system sees the one profile list in both views; the 64-bit
+    // view is read too in case a system keeps them apart.
+    const REGSAM views[] = {0, KEY_WOW64_64KEY};
+    for (REGSAM view : views) {
+        if (VisitProfileList(visitor, view)) {
+            return true;
+        }
+    }
+    return false;
+}
