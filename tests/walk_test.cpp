@@ -122,8 +122,8 @@ TEST_F(Walk, RemovesPathsOfAnyDepth) {
     SetReadOnly(folder + L"Руководство.txt");
     ASSERT_GT(folder.size(), 300u);
     ASSERT_TRUE(Exists(folder + L"Руководство.txt"));
-    // As deep as Wine reaches: its host paths end at 4,096 bytes. Every level is a walk level,
-    // so this also shows that depth does not grow the walk's stack.
+    // Some 600 levels of one letter. Wine's host paths end at 4,096 bytes, and each of its calls
+    // converts the whole path, so a tree near that depth takes minutes to make and remove here.
     std::wstring deep = tree + L"d\\";
     MakeFolder(deep);
     while (deep.size() < 1200) {
