@@ -53,7 +53,7 @@ cat >"$apt/lines/sources.list" <<END
 deb-src http://source-only.invalid/debian $release main
 deb http://mirror.invalid/debian-security $release-security main
 deb http://contrib-only.invalid/debian $release contrib
-deb [arch=amd64 signed-by=/usr/share/keyrings/x.gpg] http://mirror.invalid/debian $release contrib main
+deb [arch=amd64 signed-by=/x.gpg] http://mirror.invalid/debian $release contrib main
 END
 expect lines http://mirror.invalid/debian
 
