@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "cleanup/cleanup.h"
+#include "support/other_user.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
@@ -114,6 +115,7 @@ class Guard : public ::testing::Test {
         ClearTraceLines();
     }
     void TearDown() override {
+        UnregisterOtherUser();
         SetEnvironment("USERPROFILE", savedProfile);
         SetEnvironment("TMP", savedTmp);
         SetEnvironment("TEMP", savedTemp);
@@ -157,26 +159,51 @@ TEST_F(Guard, FoldersHoldingTheProfileOrTheTemporaryFolderAreKept) {
 }
 
 TEST_F(Guard, FoldersDirectlyInTheProfileAreKept) {
+    MakeFolders(profile + "\\Desktop");
     EXPECT_TRUE(Kept(profile + "\\Downloads", "lies directly in USERPROFILE"));
     EXPECT_TRUE(Kept(Slashed(profile) + "/downloads/", "lies directly in USERPROFILE"));
     EXPECT_TRUE(Kept(profile + "\\Desktop", "lies directly in USERPROFILE"));
 }
 
 TEST_F(Guard, StagedTreesBesideAndBelowAreRemovable) {
-    MakeFolders(base + "User Profiles");
     std::string removable[] = {
-        base + "stage",
-        base + "User Profiles",
-        base + "tmp2",
-        temp + "\\stage",
-        temp + "\\stage\\",
-        profile + "\\Downloads\\unpacked",
-        "C:\\windows\\temp\\stage",
+        base + "stage",   base + "User Profiles", base + "tmp2",
+        temp + "\\stage", temp + "\\stage\\",     profile + "\\Downloads\\pkg\\unpacked",
     };
     for (const std::string& folder : removable) {
+        MakeFolders(folder);
         EXPECT_FALSE(Protected(folder)) << folder;
     }
     EXPECT_TRUE(TraceLines().empty());
+}
+
+// Whatever the guard cannot read it cannot check, so a root that is not there is kept. A name
+// that the usual path forms would change (they drop a trailing blank) is read as given.
+TEST_F(Guard, RootThatCannotBeReadIsKeptAndNamesAreReadAsGiven) {
+    EXPECT_TRUE(Protected(base + "missing"));
+    EXPECT_TRUE(Traced("Staging folder kept: its attributes cannot be read\r\n"));
+    std::string blank = base + "pkg ";
+    ASSERT_TRUE(CreateDirectoryW(Literal(blank).c_str(), NULL));
+    EXPECT_FALSE(Protected(blank + "\\"));
+    RemoveDirectoryW(Literal(blank).c_str());
+}
+
+// Installers run for every user, so another user's folders are kept as the running user's are.
+TEST_F(Guard, EveryUsersFoldersAreKept) {
+    std::string other = base + "Other User";
+    std::string documents = base + "Redirected Documents";
+    for (const char* folder : {"\\Downloads\\pkg\\stage", "\\Documents", "\\AppData\\Roaming"}) {
+        MakeFolders(other + folder);
+    }
+    MakeFolders(documents + "\\Letters");
+    RegisterOtherUser(other, documents);
+    EXPECT_TRUE(Kept(other, "is or holds a user's profile"));
+    EXPECT_TRUE(Kept(other + "\\Downloads", "lies directly in a user's profile"));
+    EXPECT_TRUE(Kept(other + "\\Documents", "lies directly in a user's profile"));
+    EXPECT_TRUE(Kept(other + "\\AppData\\Roaming", "is or holds a user's application data"));
+    EXPECT_TRUE(Kept(documents, "is or holds a user's Documents"));
+    EXPECT_TRUE(Kept(documents + "\\Letters", "lies directly in a user's Documents"));
+    EXPECT_FALSE(Protected(other + "\\Downloads\\pkg\\stage"));
 }
 
 TEST_F(Guard, FoldersOfTheSystemAreKept) {
@@ -190,7 +217,7 @@ TEST_F(Guard, FoldersOfTheSystemAreKept) {
     EXPECT_TRUE(Kept(Slashed(Lower(windows)) + "/", "is or holds the Windows directory"));
     EXPECT_TRUE(Kept(std::string(windows) + "\\Fonts", "lies directly in the Windows directory"));
     EXPECT_TRUE(Kept(system, "lies directly in the Windows directory"));
-    EXPECT_TRUE(Kept(std::string(system) + "\\drivers", "lies directly in the system directory"));
+    EXPECT_TRUE(Kept(std::string(system) + "\\wbem", "lies directly in the system directory"));
     EXPECT_TRUE(Protected("C:\\"));
     // The environment names both program files folders of a 64-bit system, the registry each
     // in its own view only.
@@ -201,7 +228,7 @@ TEST_F(Guard, FoldersOfTheSystemAreKept) {
         }
         EXPECT_TRUE(Kept(programFiles, "is or holds ProgramFilesDir")) << programFiles;
         EXPECT_TRUE(Protected(programFiles + "\\Common Files")) << programFiles;
-        EXPECT_TRUE(Kept(programFiles + "\\Some Maker", "lies directly in ProgramFilesDir"))
+        EXPECT_TRUE(Kept(programFiles + "\\Windows NT", "lies directly in ProgramFilesDir"))
             << programFiles;
     }
 }
@@ -241,9 +268,13 @@ TEST_F(Guard, ProfileNamedInAnotherScript) {
     EXPECT_TRUE(Kept(lower + "\\", "is or holds USERPROFILE"));
     EXPECT_TRUE(Kept(named + "\\Downloads", "lies directly in USERPROFILE"));
     EXPECT_TRUE(Kept(lower + "\\downloads", "lies directly in USERPROFILE"));
-    EXPECT_FALSE(Protected(named + "\\Downloads\\" + u8"\u30bb\u30c3\u30c8"));
-    EXPECT_FALSE(Protected(
-        base + u8"\u041f\u043e\u043b\u044c\u0437\u043e\u0432\u0430\u0442\u0435\u043b\u0438"));
+    std::string below = named + "\\Downloads\\pkg\\" + u8"\u30bb\u30c3\u30c8";
+    std::string beside =
+        base + u8"\u041f\u043e\u043b\u044c\u0437\u043e\u0432\u0430\u0442\u0435\u043b\u0438";
+    MakeFolders(below);
+    MakeFolders(beside);
+    EXPECT_FALSE(Protected(below));
+    EXPECT_FALSE(Protected(beside));
 }
 
 // S:\staging\<test>\ holds canary.txt beside the staged tree.

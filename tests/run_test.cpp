@@ -11,6 +11,7 @@
 #include "cleanup/cleanup.h"
 #include "support/counter_key.h"
 #include "support/launch.h"
+#include "support/other_user.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
@@ -77,6 +78,7 @@ class Run : public ::testing::Test {
         CopyTo(ProgramFolder() + "sample_setup.exe", setup + "sample_setup.exe");
     }
     void TearDown() override {
+        UnregisterOtherUser();
         SetEnvironmentVariableA("SELFCLEAN_FAULT_AT", NULL);
         RemoveCounterKey();
         DeleteFileA((WindowsDirectory() + "\\HOST.INI").c_str());
@@ -323,6 +325,22 @@ TEST_F(Run, ProfileAndTheFoldersInItAreKept) {
     ASSERT_TRUE(Exists(profile + "\\Downloads"));
     ExpectKeptAsStagingRoot(profile);
     ExpectKeptAsStagingRoot(profile + "\\Downloads");
+}
+
+// Another user of the machine, registered in the profile list: a tree unpacked into that user's
+// Downloads must not make Downloads the staging root, while a tree staged below it goes.
+TEST_F(Run, AnotherUsersDownloadsAreKeptAndTreesBelowThemGo) {
+    std::string other = base + "Other User";
+    MakeFolders(other + "\\Downloads");
+    WriteFile(other + "\\Downloads\\photo.jpg");
+    RegisterOtherUser(other, other + "\\Documents");
+    ExpectKeptAsStagingRoot(other + "\\Downloads");
+    Stage("Other User\\Downloads\\pkg\\stage", "setup");
+    LaunchResult result = Original(0);
+    EXPECT_TRUE(result.cloneSeen);
+    ExpectRemoved(temp);
+    EXPECT_TRUE(Exists(other + "\\Downloads\\pkg"));
+    EXPECT_TRUE(Exists(other + "\\Downloads\\photo.jpg"));
 }
 
 // Last, since a fault here would cost the prefix its Windows directory.

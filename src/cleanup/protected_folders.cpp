@@ -4,6 +4,7 @@
 #include "cleanup.h"
 
 #include "../common/common.h"
+#include "user_folders.h"
 
 // A folder as the file system knows it: the same whichever path reaches it, through short
 // names, links, substituted drives or shares.
@@ -50,21 +51,22 @@ static HANDLE OpenForIdentity(const wchar_t* path) {
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
-static FolderIdentity IdentifyFolder(const wchar_t* path) {
-    FolderIdentity identity = {false, 0, 0, 0};
+// False when the folder cannot be opened or asked for its identity; a file system without file
+// indexes reports 0, and then identity.known stays false and only the paths are compared.
+static bool IdentifyFolder(const wchar_t* path, FolderIdentity* identity) {
+    *identity = {false, 0, 0, 0};
     HANDLE folder = OpenForIdentity(path);
     if (folder == INVALID_HANDLE_VALUE) {
-        return identity;
+        return false;
     }
     BY_HANDLE_FILE_INFORMATION information;
-    // A file system without file indexes reports 0: then only the paths are compared.
-    if (GetFileInformationByHandle(folder, &information) &&
-        (information.nFileIndexHigh | information.nFileIndexLow) != 0) {
-        identity = {true, information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                    information.nFileIndexLow};
+    bool read = GetFileInformationByHandle(folder, &information) != FALSE;
+    if (read && (information.nFileIndexHigh | information.nFileIndexLow) != 0) {
+        *identity = {true, information.dwVolumeSerialNumber, information.nFileIndexHigh,
+                     information.nFileIndexLow};
     }
     CloseHandle(folder);
-    return identity;
+    return read;
 }
 
 static bool DescribeFolder(const wchar_t* path, Folder* folder) {
@@ -77,7 +79,7 @@ static bool DescribeFolder(const wchar_t* path, Folder* folder) {
     if (last != NULL && last[1] == L'\0' && last > folder->path + 2) {
         *last = L'\0';
     }
-    folder->identity = IdentifyFolder(folder->path);
+    IdentifyFolder(folder->path, &folder->identity);
     return true;
 }
 
@@ -89,7 +91,7 @@ static bool MoveUp(Folder* folder) {
     }
     bool driveRoot = last == folder->path + 2 && folder->path[1] == L':';
     last[driveRoot ? 1 : 0] = L'\0';
-    folder->identity = IdentifyFolder(folder->path);
+    IdentifyFolder(folder->path, &folder->identity);
     return true;
 }
 
@@ -127,24 +129,35 @@ static bool IsOrHolds(const Folder& root, Folder* owned) {
     return false;
 }
 
-static bool Refuse(const char* rule, const wchar_t* owner) {
-    Trace("Staging folder kept: it %s %ls\r\n", rule, owner);
-    return true;
-}
-
-// Whether the staging root is the folder at path or one above it or, with children set, a
-// folder directly in it. A path that is empty or cannot be made absolute guards nothing: the
-// folder is unknown.
-static bool Guards(const wchar_t* path, const wchar_t* owner, bool children) {
+// How the staging root stands to the folder at path: it is that folder or one above it ("is or
+// holds") or, with children set, a folder directly in it ("lies directly in"); NULL when neither.
+// A path that is empty or cannot be made absolute guards nothing: the folder is unknown.
+static const char* Relation(const wchar_t* path, bool children) {
     if (!DescribeFolder(path, &gOwned)) {
-        return false;
+        return NULL;
     }
     bool liesDirectlyIn =
         children && gRootParent.path[0] != L'\0' && IsSameFolder(gRootParent, gOwned);
     if (IsOrHolds(gRoot, &gOwned)) {
-        return Refuse("is or holds", owner);
+        return "is or holds";
     }
-    return liesDirectlyIn && Refuse("lies directly in", owner);
+    return liesDirectlyIn ? "lies directly in" : NULL;
+}
+
+static bool Guards(const wchar_t* path, const wchar_t* owner, bool children) {
+    const char* relation = Relation(path, children);
+    if (relation != NULL) {
+        Trace("Staging folder kept: it %s %ls\r\n", relation, owner);
+    }
+    return relation != NULL;
+}
+
+static bool GuardsUsersFolder(const wchar_t* path, const char* owner, bool children, void*) {
+    const char* relation = Relation(path, children);
+    if (relation != NULL) {
+        Trace("Staging folder kept: it %s %s\r\n", relation, owner);
+    }
+    return relation != NULL;
 }
 
 // gFound when the call that filled it returned a length that fits, otherwise an empty text.
@@ -231,16 +244,32 @@ static bool DescribeRoot(const wchar_t* folder) {
     return true;
 }
 
+// A root whose attributes or identity cannot be read could be checked against nothing: it is
+// kept, as is a folder link, whose target is someone else's folder.
+static bool IsUncheckable() {
+    DWORD attributes =
+        GetFileAttributesW(LiteralPathOf(gRoot.path, gLiteral) ? gLiteral : gRoot.path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        Trace("Staging folder kept: its attributes cannot be read\r\n");
+        return true;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        Trace("Staging folder kept: it is a folder link\r\n");
+        return true;
+    }
+    FolderIdentity identity;
+    if (!IdentifyFolder(gRoot.path, &identity)) {
+        Trace("Staging folder kept: its identity cannot be read\r\n");
+        return true;
+    }
+    return false;
+}
+
 bool IsProtectedFolder(const wchar_t* folder) {
     if (!DescribeRoot(folder)) {
         Trace("Staging folder kept: its full path is unknown\r\n");
         return true;
     }
-    DWORD attributes =
-        GetFileAttributesW(LiteralPathOf(gRoot.path, gLiteral) ? gLiteral : gRoot.path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        Trace("Staging folder kept: it is a folder link\r\n");
-        return true;
-    }
-    return GuardsSystemFolders() || GuardsUserFolders() || GuardsProgramFiles();
+    return IsUncheckable() || GuardsSystemFolders() || GuardsUserFolders() ||
+           GuardsProgramFiles() || VisitUserFolders(GuardsUsersFolder, NULL);
 }

@@ -1,0 +1,7 @@
+// Where the loader looks for the DLLs that the system libraries load by name.
+#pragma once
+
+// Limits the loader's search to the system directory where the platform offers that, and takes
+// the current folder out of it everywhere. For the process entry, before anything could load a
+// DLL by name.
+void RestrictDllSearch();
