@@ -34,8 +34,10 @@ grep -q 'relocations stripped' <<<"$headers" && fail "relocations stripped"
 grep -q ' \.reloc ' <<<"$sections" || fail "no relocation section"
 grep -Eq '^Entry 5 0+ 0+ ' <<<"$headers" && fail "empty relocation directory"
 
-# The program's initialised data is a few bytes; its large buffers belong in .bss.
-data_size=$((16#$(awk '$2 == ".data" { print $3 }' <<<"$sections")))
+# The program's initialised data is a few bytes, or none and no section; its large buffers
+# belong in .bss.
+data_hex=$(awk '$2 == ".data" { print $3 }' <<<"$sections")
+data_size=$((16#${data_hex:-0}))
 [ "$data_size" -le 4096 ] || fail ".data holds $data_size bytes"
 
 # The version block's key and texts are stored as UTF-16 in the resource section. Any of these

@@ -13,6 +13,11 @@ static std::string StagingRoot(const std::string& executable) {
     return StagingRootOf(Wide(executable).c_str(), root) ? Utf8(root) : "refused";
 }
 
+// The literal form of a sandbox path, as the walk takes it.
+static std::wstring Literal(const std::string& path) {
+    return L"\\\\?\\" + Wide(path);
+}
+
 TEST(StagingRoot, IsTheParentOfTheExecutablesFolder) {
     EXPECT_EQ(StagingRoot("C:\\stage\\setup\\x.exe"), "C:\\stage\\setup\\..\\");
     EXPECT_EQ(StagingRoot("C:/stage/setup/x.exe"), "C:/stage/setup/..\\");

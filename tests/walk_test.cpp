@@ -225,7 +225,7 @@ TEST_F(Walk, FolderLinkIsNeverEntered) {
     EXPECT_FALSE(Exists(L"S:\\links\\stage\\setup\\file.txt"));
     // The link itself goes where a handle can show it; Wine's handles show its target.
     EXPECT_TRUE(!Exists(L"S:\\links\\stage\\setup\\outside") ||
-                Traced("Link kept: it cannot be told from its target\r\n"));
+                Traced("Entry kept: it cannot be told from a link's target\r\n"));
 }
 
 // make-links.sh has prepared S:\links\swap\ with stage\victim\ and "spare", a link to

@@ -27,14 +27,22 @@ typedef NTSTATUS(WINAPI* FileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, U
 typedef ULONG(WINAPI* StatusToErrorCall)(NTSTATUS);
 typedef BOOL(WINAPI* SetMitigationPolicyCall)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
 
+// A subfolder still to enter, kept in its level's chunk over the entries already handled.
+struct Pending {
+    LONGLONG id;
+    Pending* previous;
+    DWORD nameBytes;
+    WCHAR name[1];
+};
+
 // A folder being emptied: held open from before its listing until its own removal.
 struct Level {
     HANDLE folder;
     // gPath's length for this folder, its trailing backslash included.
     int pathLength;
-    // Where its listing calls write; the subfolders still to enter end at pendingEnd.
+    // Where its listing calls write; the subfolders still to enter lie at its start.
     BYTE* chunk;
-    BYTE* pendingEnd;
+    Pending* pending;
     // Opened with delete access: false when another handle denies it.
     bool removable;
 };
@@ -59,16 +67,18 @@ static void* SystemCall(const wchar_t* module, const char* name) {
 // The file system's own calls work on an open handle: listing through it, reading what it is
 // and deleting it. Every system that has the wide calls has them.
 static bool LoadHandleCalls() {
-    gQueryDirectory =
-        reinterpret_cast<QueryDirectoryCall>(SystemCall(L"ntdll.dll", "NtQueryDirectoryFile"));
-    gQueryInformation =
-        reinterpret_cast<FileInformationCall>(SystemCall(L"ntdll.dll", "NtQueryInformationFile"));
-    gSetInformation =
-        reinterpret_cast<FileInformationCall>(SystemCall(L"ntdll.dll", "NtSetInformationFile"));
-    gErrorOf =
-        reinterpret_cast<StatusToErrorCall>(SystemCall(L"ntdll.dll", "RtlNtStatusToDosError"));
-    return gQueryDirectory != NULL && gQueryInformation != NULL && gSetInformation != NULL &&
-           gErrorOf != NULL;
+    static const char* const kNames[] = {"NtQueryDirectoryFile", "NtQueryInformationFile",
+                                         "NtSetInformationFile", "RtlNtStatusToDosError"};
+    static void** const kCalls[] = {
+        reinterpret_cast<void**>(&gQueryDirectory), reinterpret_cast<void**>(&gQueryInformation),
+        reinterpret_cast<void**>(&gSetInformation), reinterpret_cast<void**>(&gErrorOf)};
+    for (int i = 0; i < 4; ++i) {
+        *kCalls[i] = SystemCall(L"ntdll.dll", kNames[i]);
+        if (*kCalls[i] == NULL) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void EnforceRedirectionTrust() {
@@ -89,8 +99,10 @@ void ClearReadOnly(const wchar_t* path) {
     }
 }
 
-static void TraceStatus(NTSTATUS status) {
-    TraceSystemError(gErrorOf(status));
+static void TraceFailure(NTSTATUS status) {
+    if (!NT_SUCCESS(status)) {
+        TraceSystemError(gErrorOf(status));
+    }
 }
 
 // Writes name after the first pathLength characters of gPath, with a backslash for a folder;
@@ -109,19 +121,19 @@ static bool AppendName(int pathLength, const WCHAR* name, int nameLength, bool f
     return true;
 }
 
-// What an open handle shows itself to be: its attributes and its identity on the volume.
-static bool QueryIdentity(HANDLE file, DWORD* attributes, LONGLONG* id) {
+// Reads the attributes an open handle shows, and whether it is the entry the listing showed:
+// its identity on the volume matches, which a handle to a link's target does not share. An
+// identity of 0 (the root, which no listing showed, or a file system that lists none) matches.
+static bool IsListedEntry(HANDLE file, LONGLONG listedId, DWORD* attributes) {
     IO_STATUS_BLOCK io;
     FILE_ATTRIBUTE_TAG_INFO tag;
-    LARGE_INTEGER internal;
+    LARGE_INTEGER id;
     if (!NT_SUCCESS(gQueryInformation(file, &io, &tag, sizeof(tag), FileAttributeTagInformation)) ||
-        !NT_SUCCESS(
-            gQueryInformation(file, &io, &internal, sizeof(internal), FileInternalInformation))) {
+        !NT_SUCCESS(gQueryInformation(file, &io, &id, sizeof(id), FileInternalInformation))) {
         return false;
     }
     *attributes = tag.FileAttributes;
-    *id = internal.QuadPart;
-    return true;
+    return listedId == 0 || id.QuadPart == listedId;
 }
 
 static void ClearReadOnlyOf(HANDLE file, DWORD attributes) {
@@ -148,71 +160,52 @@ static NTSTATUS Dispose(HANDLE file) {
                            FileDispositionInformation);
 }
 
-// A read-only file is opened as itself (a link, not its target), checked to be the entry that
-// was listed, cleared and deleted through that one handle.
-static void DeleteReadOnlyFile(LONGLONG listedId) {
-    HANDLE file = CreateFileW(gPath, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    DWORD attributes;
-    LONGLONG id;
-    if (QueryIdentity(file, &attributes, &id) && (listedId == 0 || id == listedId)) {
-        ClearReadOnlyOf(file, attributes);
-        Dispose(file);
-    }
-    CloseHandle(file);
+// Opens the entry gPath names as itself, a link and not its target, with access and sharing.
+static HANDLE OpenAsItself(DWORD access, DWORD sharing) {
+    return CreateFileW(gPath, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, sharing, NULL,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       NULL);
 }
 
-// A link's target lies outside the staged tree: only the link goes, through a handle that shows
-// the link itself. A handle that does not (some emulations open the target whatever is asked)
-// would delete the target, so then the link stays.
-static void RemoveLink() {
-    HANDLE link =
-        CreateFileW(gPath, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (link == INVALID_HANDLE_VALUE) {
-        TraceSystemError(GetLastError());
+// A read-only file or a link goes through one handle to the entry itself, when it is still the
+// entry listed, cleared first. A link goes only when the handle shows the link itself: a link's
+// target lies outside the staged tree, and a handle that shows the target instead (some
+// emulations open the target whatever is asked) would delete the target, so then the link stays.
+static void DeleteThroughHandle(LONGLONG listedId, bool link) {
+    HANDLE entry = OpenAsItself(DELETE | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (entry == INVALID_HANDLE_VALUE) {
         return;
     }
     DWORD attributes;
-    LONGLONG id;
-    if (QueryIdentity(link, &attributes, &id) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        NTSTATUS status = Dispose(link);
-        if (!NT_SUCCESS(status)) {
-            TraceStatus(status);
-        }
+    if (IsListedEntry(entry, listedId, &attributes) &&
+        (!link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        ClearReadOnlyOf(entry, attributes);
+        Dispose(entry);
     } else {
-        Trace("Link kept: it cannot be told from its target\r\n");
+        Trace("Entry kept: it cannot be told from a link's target\r\n");
     }
-    CloseHandle(link);
+    CloseHandle(entry);
 }
 
 // Opens the folder gPath names, without entering it: as itself if it is a link, and held so
 // that nobody can rename or delete it while it is emptied.
 static HANDLE OpenFolder(bool* removable) {
-    const DWORD access =
-        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-    HANDLE folder = CreateFileW(gPath, access | DELETE, sharing, NULL, OPEN_EXISTING, flags, NULL);
+    HANDLE folder = OpenAsItself(access | DELETE, sharing);
     *removable = folder != INVALID_HANDLE_VALUE;
     if (!*removable && GetLastError() == ERROR_SHARING_VIOLATION) {
         // Another handle denies deletion (a process's current folder, for one): the folder
         // cannot go, but what it holds still can.
-        folder = CreateFileW(gPath, access, sharing, NULL, OPEN_EXISTING, flags, NULL);
+        folder = OpenAsItself(access, sharing);
     }
     return folder;
 }
 
 // Opens and checks the folder gPath names and makes it the level at depth. It is entered only
-// when its handle shows a plain folder and, below the root, the very folder the listing showed
-// (its identity, which a handle to a link's target does not share; a file system that lists no
-// identities gives 0).
-static bool Enter(int depth, int pathLength, BYTE* chunk, const LONGLONG* listedId) {
+// when its handle shows a plain folder, the very folder the listing showed.
+static bool Enter(int depth, int pathLength, BYTE* chunk, LONGLONG listedId) {
     bool removable;
     HANDLE folder = OpenFolder(&removable);
     if (folder == INVALID_HANDLE_VALUE) {
@@ -220,11 +213,9 @@ static bool Enter(int depth, int pathLength, BYTE* chunk, const LONGLONG* listed
         return false;
     }
     DWORD attributes;
-    LONGLONG id;
-    if (!QueryIdentity(folder, &attributes, &id) ||
+    if (!IsListedEntry(folder, listedId, &attributes) ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-            FILE_ATTRIBUTE_DIRECTORY ||
-        (listedId != NULL && *listedId != 0 && id != *listedId)) {
+            FILE_ATTRIBUTE_DIRECTORY) {
         Trace("Folder not entered: it is a link or not the folder listed\r\n");
         CloseHandle(folder);
         return false;
@@ -235,7 +226,7 @@ static bool Enter(int depth, int pathLength, BYTE* chunk, const LONGLONG* listed
     level.folder = folder;
     level.pathLength = pathLength;
     level.chunk = chunk;
-    level.pendingEnd = chunk;
+    level.pending = NULL;
     level.removable = removable;
     return true;
 }
@@ -244,22 +235,17 @@ static void Leave(const Level& level) {
     if (!level.removable) {
         TraceSystemError(ERROR_SHARING_VIOLATION);
     } else {
-        NTSTATUS status = Dispose(level.folder);
-        if (!NT_SUCCESS(status)) {
-            TraceStatus(status);
-        }
+        TraceFailure(Dispose(level.folder));
     }
     CloseHandle(level.folder);
 }
 
 // Lists the level's next entries into its chunk; the number of bytes, 0 when there are none.
-// The call never writes past the listing buffer: an entry that does not fit ends the listing.
 static ULONG ListNext(const Level& level) {
-    ULONG left = static_cast<ULONG>(gListing + kListingSize - level.chunk);
-    bool single = left < kListingChunk + kSingleEntryChunk;
-    ULONG size = !single ? kListingChunk : left < kSingleEntryChunk ? left : kSingleEntryChunk;
+    bool single = level.chunk + kListingChunk + kSingleEntryChunk > gListing + kListingSize;
     IO_STATUS_BLOCK io;
-    NTSTATUS status = gQueryDirectory(level.folder, NULL, NULL, NULL, &io, level.chunk, size,
+    NTSTATUS status = gQueryDirectory(level.folder, NULL, NULL, NULL, &io, level.chunk,
+                                      single ? kSingleEntryChunk : kListingChunk,
                                       FileIdBothDirectoryInformation, single, NULL, FALSE);
     return NT_SUCCESS(status) ? static_cast<ULONG>(io.Information) : 0;
 }
@@ -268,72 +254,51 @@ static bool IsDotEntry(const WCHAR* name, int length) {
     return name[0] == L'.' && (length == 1 || (length == 2 && name[1] == L'.'));
 }
 
-// A subfolder to enter is kept as its name, its identity and the name's size in bytes, at
-// records, which never passes the entry it comes from. Returns the end of the record.
-static BYTE* KeepSubfolder(BYTE* records, const WCHAR* name, WORD nameBytes, LONGLONG id) {
-    memmove(records, name, nameBytes);
-    memcpy(records + nameBytes, &id, sizeof(id));
-    memcpy(records + nameBytes + sizeof(id), &nameBytes, sizeof(nameBytes));
-    return records + nameBytes + sizeof(id) + sizeof(nameBytes);
+static BYTE* Aligned(BYTE* place) {
+    return reinterpret_cast<BYTE*>((reinterpret_cast<UINT_PTR>(place) + 7) & ~UINT_PTR(7));
 }
 
-static void RemoveFileOrLink(DWORD attributes, LONGLONG id) {
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        RemoveLink();
-    } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        DeleteReadOnlyFile(id);
-    } else {
-        DeleteFileW(gPath);
-    }
+// Keeps a subfolder to enter at place, on the level's entries already handled: the record is
+// smaller than the entry it comes from, and the entries are aligned as it must be.
+static Pending* KeepSubfolder(BYTE* place, Pending* previous, const FILE_ID_BOTH_DIR_INFO* info) {
+    LONGLONG id = info->FileId.QuadPart;
+    DWORD nameBytes = info->FileNameLength;
+    Pending* pending = reinterpret_cast<Pending*>(place);
+    memmove(pending->name, info->FileName, nameBytes);
+    pending->id = id;
+    pending->previous = previous;
+    pending->nameBytes = nameBytes;
+    return pending;
 }
 
 // Removes the files and links of the level's chunk and keeps its subfolders, for the walk to
 // enter once the chunk is done. ".." is never touched; the folder's own read-only bit, which
 // "." shows, was cleared through its handle.
 static void SortChunk(Level& level) {
-    BYTE* records = level.chunk;
+    BYTE* place = level.chunk;
     for (BYTE* entry = level.chunk;;) {
         const FILE_ID_BOTH_DIR_INFO* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entry);
         DWORD next = info->NextEntryOffset;
         DWORD attributes = info->FileAttributes;
-        LONGLONG id = info->FileId.QuadPart;
         int nameLength = static_cast<int>(info->FileNameLength / sizeof(WCHAR));
-        bool plainFolder =
-            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_DIRECTORY;
+        bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (IsDotEntry(info->FileName, nameLength)) {
             // Neither the folder itself nor the one above it.
-        } else if (plainFolder) {
-            records =
-                KeepSubfolder(records, info->FileName, static_cast<WORD>(info->FileNameLength), id);
-        } else if (AppendName(level.pathLength, info->FileName, nameLength, false)) {
-            RemoveFileOrLink(attributes, id);
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link) {
+            level.pending = KeepSubfolder(place, level.pending, info);
+            place =
+                Aligned(reinterpret_cast<BYTE*>(level.pending->name) + level.pending->nameBytes);
+        } else if (!AppendName(level.pathLength, info->FileName, nameLength, false)) {
+        } else if (link || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            DeleteThroughHandle(info->FileId.QuadPart, link);
+        } else {
+            DeleteFileW(gPath);
         }
         if (next == 0) {
-            level.pendingEnd = records;
             return;
         }
         entry += next;
     }
-}
-
-// Takes the level's last kept subfolder into gPath and frees its record; false when its path
-// would be too long. The record's place starts the next level's chunk.
-static bool TakeSubfolder(Level& level, int* pathLength, LONGLONG* id) {
-    BYTE* end = level.pendingEnd;
-    WORD nameBytes;
-    memcpy(&nameBytes, end - sizeof(nameBytes), sizeof(nameBytes));
-    BYTE* idStart = end - sizeof(nameBytes) - sizeof(*id);
-    memcpy(id, idStart, sizeof(*id));
-    BYTE* name = idStart - nameBytes;
-    level.pendingEnd = name;
-    int nameLength = nameBytes / sizeof(WCHAR);
-    *pathLength = level.pathLength + nameLength + 1;
-    return AppendName(level.pathLength, reinterpret_cast<const WCHAR*>(name), nameLength, true);
-}
-
-static BYTE* Aligned(BYTE* place) {
-    return reinterpret_cast<BYTE*>((reinterpret_cast<UINT_PTR>(place) + 7) & ~UINT_PTR(7));
 }
 
 void DeleteTree(const wchar_t* folder) {
@@ -343,17 +308,21 @@ void DeleteTree(const wchar_t* folder) {
         return;
     }
     memcpy(gPath, folder, (length + 1) * sizeof(WCHAR));
-    int depth = Enter(0, length, gListing, NULL) ? 1 : 0;
+    int depth = Enter(0, length, gListing, 0) ? 1 : 0;
     while (depth > 0) {
         Level& level = gLevels[depth - 1];
-        if (level.pendingEnd != level.chunk) {
-            int pathLength;
-            LONGLONG id;
-            if (TakeSubfolder(level, &pathLength, &id)) {
+        Pending* pending = level.pending;
+        if (pending != NULL) {
+            // The last kept subfolder: its record's place starts the next level's chunk.
+            level.pending = pending->previous;
+            int nameLength = static_cast<int>(pending->nameBytes / sizeof(WCHAR));
+            if (AppendName(level.pathLength, pending->name, nameLength, true)) {
                 if (gBeforeEnteringFolder != NULL) {
                     gBeforeEnteringFolder(gPath);
                 }
-                depth += Enter(depth, pathLength, Aligned(level.pendingEnd), &id) ? 1 : 0;
+                int pathLength = level.pathLength + nameLength + 1;
+                LONGLONG id = pending->id;
+                depth += Enter(depth, pathLength, reinterpret_cast<BYTE*>(pending), id) ? 1 : 0;
             }
         } else if (ListNext(level) > 0) {
             SortChunk(level);

@@ -16,13 +16,17 @@ static void TraceSetupArguments() {
 }
 
 static bool StartSetup(PROCESS_INFORMATION* process) {
-    SECURITY_ATTRIBUTES processAttributes = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
-    SECURITY_ATTRIBUTES threadAttributes = {sizeof(SECURITY_ATTRIBUTES), NULL, TRUE};
+    // Set field by field: an initialised aggregate is copied from writable data, a section of
+    // its own. The process and the thread handle are both inheritable.
+    SECURITY_ATTRIBUTES inheritable;
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.lpSecurityDescriptor = NULL;
+    inheritable.bInheritHandle = TRUE;
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     const wchar_t* directory = ArgCount() >= 4 ? Arg(3) : NULL;
-    return CreateProcessW(NULL, gSetupCommandLine, &processAttributes, &threadAttributes, FALSE,
+    return CreateProcessW(NULL, gSetupCommandLine, &inheritable, &inheritable, FALSE,
                           HIGH_PRIORITY_CLASS, NULL, directory, &startup, process) != FALSE;
 }
 
