@@ -288,11 +288,12 @@ static void SortChunk(Level& level) {
             level.pending = KeepSubfolder(place, level.pending, info);
             place =
                 Aligned(reinterpret_cast<BYTE*>(level.pending->name) + level.pending->nameBytes);
-        } else if (!AppendName(level.pathLength, info->FileName, nameLength, false)) {
-        } else if (link || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            DeleteThroughHandle(info->FileId.QuadPart, link);
-        } else {
-            DeleteFileW(gPath);
+        } else if (AppendName(level.pathLength, info->FileName, nameLength, false)) {
+            if (link || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+                DeleteThroughHandle(info->FileId.QuadPart, link);
+            } else {
+                DeleteFileW(gPath);
+            }
         }
         if (next == 0) {
             return;
