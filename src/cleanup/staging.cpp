@@ -161,6 +161,7 @@ static void LeaveInheritedFolder() {
 }
 
 void RemoveStagingFolders() {
+    EnforceRedirectionTrust();
     const wchar_t* original = Arg(2);
     const wchar_t* fixedFolder = FixedFolder(original);
     LeaveInheritedFolder();
