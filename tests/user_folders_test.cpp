@@ -126,8 +126,8 @@ TEST_F(UserFolders, LongestPathIsVisitedAndLongerOnesSkipped) {
     // The profile's roaming data makes the longest path, 32,767 characters.
     const std::wstring roaming = L"\\AppData\\Roaming";
     std::wstring longProfile =
-        profile + std::wstring(kLongPathSize - 1 - roaming.size() - profile.size(), L'a');
-    std::wstring tooLong = base + L"\\Unloaded" + std::wstring(kLongPathSize, L'a');
+        profile + std::wstring(kPathSize - 1 - roaming.size() - profile.size(), L'a');
+    std::wstring tooLong = base + L"\\Unloaded" + std::wstring(kPathSize, L'a');
     ListUser(kOtherUser, REG_SZ, longProfile);
     ListUser(kUnloadedUser, REG_SZ, tooLong);
     ASSERT_FALSE(VisitUserFolders(Collect, &collector));

@@ -60,10 +60,6 @@ static FileInformationCall gQueryInformation;
 static FileInformationCall gSetInformation;
 static StatusToErrorCall gErrorOf;
 
-static void* SystemCall(const wchar_t* module, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name));
-}
-
 // The file system's own calls work on an open handle: listing through it, reading what it is
 // and deleting it. Every system that has the wide calls has them.
 static bool LoadHandleCalls() {
@@ -73,7 +69,7 @@ static bool LoadHandleCalls() {
         reinterpret_cast<void**>(&gQueryDirectory), reinterpret_cast<void**>(&gQueryInformation),
         reinterpret_cast<void**>(&gSetInformation), reinterpret_cast<void**>(&gErrorOf)};
     for (int i = 0; i < 4; ++i) {
-        *kCalls[i] = SystemCall(L"ntdll.dll", kNames[i]);
+        *kCalls[i] = SystemProcedure(L"ntdll.dll", kNames[i]);
         if (*kCalls[i] == NULL) {
             return false;
         }
@@ -83,7 +79,7 @@ static bool LoadHandleCalls() {
 
 void EnforceRedirectionTrust() {
     SetMitigationPolicyCall setPolicy = reinterpret_cast<SetMitigationPolicyCall>(
-        SystemCall(L"kernel32.dll", "SetProcessMitigationPolicy"));
+        SystemProcedure(L"kernel32.dll", "SetProcessMitigationPolicy"));
     if (setPolicy != NULL) {
         PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy;
         policy.Flags = 0;

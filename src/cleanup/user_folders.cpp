@@ -15,10 +15,10 @@ struct Visitor {
 
 // Paths this long do not belong on the stack. A value as stored may lack its terminator, so
 // its buffer has room for one more character.
-static wchar_t gValue[kLongPathSize + 1];
-static wchar_t gProfilesFolder[kLongPathSize];
-static wchar_t gProfile[kLongPathSize];
-static wchar_t gFolder[kLongPathSize];
+static wchar_t gValue[kPathSize + 1];
+static wchar_t gProfilesFolder[kPathSize];
+static wchar_t gProfile[kPathSize];
+static wchar_t gFolder[kPathSize];
 
 static const wchar_t kProfileList[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
@@ -66,7 +66,7 @@ static bool Visit(const Visitor& visitor, const wchar_t* path, const char* owner
 // than a path.
 static bool ReadText(HKEY key, const wchar_t* name) {
     DWORD type = REG_NONE;
-    DWORD size = kLongPathSize * sizeof(wchar_t);
+    DWORD size = kPathSize * sizeof(wchar_t);
     if (RegQueryValueExW(key, name, NULL, &type, reinterpret_cast<BYTE*>(gValue), &size) !=
             ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ)) {
@@ -84,7 +84,7 @@ static bool Expand(const wchar_t* text, wchar_t* path, DWORD capacity) {
 }
 
 static bool ReadFolder(HKEY key, const wchar_t* name, wchar_t* path) {
-    return ReadText(key, name) && Expand(gValue, path, kLongPathSize);
+    return ReadText(key, name) && Expand(gValue, path, kPathSize);
 }
 
 // base, a separator unless base ends with one, and name into path; false when it does not fit.
@@ -92,7 +92,7 @@ static bool Join(wchar_t* path, const wchar_t* base, const wchar_t* name) {
     size_t baseLength = wcslen(base);
     size_t nameLength = wcslen(name);
     size_t separator = baseLength > 0 && base[baseLength - 1] != L'\\' ? 1 : 0;
-    if (baseLength + separator + nameLength >= static_cast<size_t>(kLongPathSize)) {
+    if (baseLength + separator + nameLength >= static_cast<size_t>(kPathSize)) {
         return false;
     }
     memcpy(path, base, baseLength * sizeof(wchar_t));
@@ -122,13 +122,13 @@ static bool VisitProfile(const Visitor& visitor, const wchar_t* profile) {
 static bool ResolveShellFolder(const wchar_t* value, const wchar_t* profile, wchar_t* path) {
     const size_t variableLength = ARRAYSIZE(kProfileVariable) - 1;
     if (profile == NULL || _wcsnicmp(value, kProfileVariable, variableLength) != 0) {
-        return Expand(value, path, kLongPathSize);
+        return Expand(value, path, kPathSize);
     }
     // The profile came from a buffer of this size, so it leaves room for the terminator.
     size_t profileLength = wcslen(profile);
     memcpy(path, profile, profileLength * sizeof(wchar_t));
     return Expand(value + variableLength, path + profileLength,
-                  static_cast<DWORD>(kLongPathSize - profileLength));
+                  static_cast<DWORD>(kPathSize - profileLength));
 }
 
 static bool VisitShellFoldersIn(const Visitor& visitor, HKEY key, const wchar_t* profile) {
@@ -251,8 +251,8 @@ static bool VisitProfileList(const Visitor& visitor, REGSAM view) {
 // The Windows directory of the system, which on a terminal server differs from the one the
 // running user sees.
 static bool VisitSystemWindowsDirectory(const Visitor& visitor) {
-    UINT length = GetSystemWindowsDirectoryW(gFolder, kLongPathSize);
-    return length != 0 && length < static_cast<UINT>(kLongPathSize) &&
+    UINT length = GetSystemWindowsDirectoryW(gFolder, kPathSize);
+    return length != 0 && length < static_cast<UINT>(kPathSize) &&
            Visit(visitor, gFolder, "the system's Windows directory", true);
 }
 

@@ -3,8 +3,7 @@
 // be, hold or lie directly in one of them.
 #pragma once
 
-// The longest path the wide calls take, in characters, terminator included.
-const int kLongPathSize = 32768;
+#include "../common/common.h"
 
 // Receives one folder, an absolute path that may not exist; owner is a short text naming it
 // ("a user's profile"). With guardsChildren set, a folder directly in it is that user's too.
@@ -13,6 +12,6 @@ typedef bool (*UserFolderVisitor)(const wchar_t* path, const char* owner, bool g
                                   void* context);
 
 // Calls visit for each folder of every user until it returns true; true when one did. Values
-// that are missing, empty, of another type than a text or too long for kLongPathSize are
+// that are missing, empty, of another type than a text or too long for kPathSize are
 // skipped: a folder that cannot be found is not visited.
 bool VisitUserFolders(UserFolderVisitor visit, void* context);

@@ -28,6 +28,13 @@ bool FormatTextList(wchar_t* out, int capacity, const char* format, va_list args
 // with the decimal code when the system has no text for it.
 void FormatSystemError(DWORD code, wchar_t* out, int capacity);
 
+// A procedure of a system library that is already loaded (kernel32.dll, ntdll.dll), looked up
+// at run time for the calls that not every supported system has; NULL where it is missing.
+void* SystemProcedure(const wchar_t* module, const char* name);
+
+// Attributes that make a new handle inheritable by the processes this one starts.
+SECURITY_ATTRIBUTES InheritableHandleAttributes();
+
 // Splits a command line into the argument vector that ArgCount() and Arg() read.
 void LoadArguments(const wchar_t* commandLine);
 int ArgCount();

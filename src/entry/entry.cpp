@@ -45,12 +45,8 @@ HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
     // A read-only original passes its attribute on, and a read-only file cannot be opened for
     // deletion.
     ClearReadOnly(copyPath);
-    // Inheritable: the Clone, and the program it hands the handle on to, hold it too. Set field
-    // by field: an initialised aggregate is copied from writable data, a section of its own.
-    SECURITY_ATTRIBUTES inheritable;
-    inheritable.nLength = sizeof(inheritable);
-    inheritable.lpSecurityDescriptor = NULL;
-    inheritable.bInheritHandle = TRUE;
+    // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
+    SECURITY_ATTRIBUTES inheritable = InheritableHandleAttributes();
     HANDLE copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
                               FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (copy == INVALID_HANDLE_VALUE) {

@@ -16,12 +16,8 @@ static void TraceSetupArguments() {
 }
 
 static bool StartSetup(PROCESS_INFORMATION* process) {
-    // Set field by field: an initialised aggregate is copied from writable data, a section of
-    // its own. The process and the thread handle are both inheritable.
-    SECURITY_ATTRIBUTES inheritable;
-    inheritable.nLength = sizeof(inheritable);
-    inheritable.lpSecurityDescriptor = NULL;
-    inheritable.bInheritHandle = TRUE;
+    // The process and the thread handle are both inheritable.
+    SECURITY_ATTRIBUTES inheritable = InheritableHandleAttributes();
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
