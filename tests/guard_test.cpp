@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "cleanup/cleanup.h"
 #include "common/common.h"
 #include "entry/entry.h"
 #include "entry/guard.h"
@@ -113,10 +114,60 @@ class EntryGuardRoles : public ::testing::Test {
         ClearTraceLines();
     }
     void TearDown() override {
+        gUnwindStandIn = NULL;
+        gBeforeEnteringFolder = NULL;
         RemoveCounterKey();
     }
     std::string base, stage;
 };
+
+// The system's unwind as Windows returns from it: EBX, ESI and EDI (EBP too, for good measure)
+// not as the caller left them.
+extern "C" void WINAPI UnwindLosingRegisters(PVOID, PVOID, PEXCEPTION_RECORD, PVOID);
+__asm__(".text\n"
+        ".globl _UnwindLosingRegisters@16\n"
+        "_UnwindLosingRegisters@16:\n"
+        "    pushl 16(%esp)\n"
+        "    pushl 16(%esp)\n"
+        "    pushl 16(%esp)\n"
+        "    pushl 16(%esp)\n"
+        "    call *__imp__RtlUnwind@16\n"
+        "    xorl %ebx, %ebx\n"
+        "    xorl %esi, %esi\n"
+        "    xorl %edi, %edi\n"
+        "    xorl %ebp, %ebp\n"
+        "    ret $16\n");
+
+TEST_F(EntryGuardRoles, HandlerResumesAfterAnUnwindThatLosesRegisters) {
+    gUnwindStandIn = UnwindLosingRegisters;
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    FaultAtTrace(stage + "setup\\..\\\r\n");
+    EXPECT_EQ(RunEntry(), 0);
+    EXPECT_TRUE(Traced("Exception raised by th Clone EXE\r\n"));
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_TRUE(Exists(base + "canary.txt"));
+}
+
+// Faults once, on entering a folder named "deep", with the folders above it held open by the walk.
+static void FaultOnEnteringDeep(const wchar_t* folder) {
+    size_t length = wcslen(folder);
+    if (length >= 5 && wcscmp(folder + length - 5, L"deep\\") == 0) {
+        gBeforeEnteringFolder = NULL;
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+}
+
+TEST_F(EntryGuardRoles, FaultInTheMiddleOfTheWalkLeavesTheSecondPassTheWholeTree) {
+    MakeFolders(stage + "data\\deep\\er");
+    WriteFile(stage + "data\\deep\\er\\f.txt");
+    gBeforeEnteringFolder = FaultOnEnteringDeep;
+    UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");
+    EXPECT_EQ(RunEntry(), 0);
+    EXPECT_TRUE(Traced("Exception raised by th Clone EXE\r\n"));
+    EXPECT_FALSE(Exists(stage));
+    EXPECT_TRUE(Exists(base + "canary.txt"));
+}
 
 TEST_F(EntryGuardRoles, FaultInTheClonesRemovalRunsItExactlyOnceMore) {
     UseCommandLine("c.tmp 0 \"" + stage + "setup\\x.exe\"");

@@ -8,6 +8,35 @@ struct GuardFrame {
     volatile DWORD exceptionCode;
 };
 
+UnwindCall gUnwindStandIn = NULL;
+
+// Calls unwind(frame, NULL, exception, NULL) with EBX, ESI, EDI and EBP saved around the call.
+// The system's x86 RtlUnwind returns through a context it captured inside itself, which leaves
+// EBX, ESI and EDI as they were deep in the unwind, not as the caller had them; the compiler
+// keeps values in those registers across any call. Defined in assembly, so that no optimisation
+// can change how it is called or what it preserves.
+extern "C" void UnwindPreservingRegisters(UnwindCall unwind, void* frame,
+                                          EXCEPTION_RECORD* exception);
+__asm__(".text\n"
+        ".globl _UnwindPreservingRegisters\n"
+        "_UnwindPreservingRegisters:\n"
+        "    pushl %ebp\n"
+        "    pushl %ebx\n"
+        "    pushl %esi\n"
+        "    pushl %edi\n"
+        // The arguments lie above the four saved registers and the return address; every push
+        // moves them 4 bytes further up. The call's own arguments go last first.
+        "    pushl $0\n"
+        "    pushl 32(%esp)\n"
+        "    pushl $0\n"
+        "    pushl 36(%esp)\n"
+        "    call *36(%esp)\n"
+        "    popl %edi\n"
+        "    popl %esi\n"
+        "    popl %ebx\n"
+        "    popl %ebp\n"
+        "    ret\n");
+
 // The head of the thread's handler chain, the first word of its information block at FS:0.
 static EXCEPTION_REGISTRATION_RECORD* ChainHead() {
     EXCEPTION_REGISTRATION_RECORD* head;
@@ -29,7 +58,8 @@ static EXCEPTION_DISPOSITION NTAPI GuardHandler(EXCEPTION_RECORD* exception, voi
     }
     GuardFrame* guard = static_cast<GuardFrame*>(frame);
     guard->exceptionCode = exception->ExceptionCode;
-    RtlUnwind(frame, NULL, exception, NULL);
+    UnwindPreservingRegisters(gUnwindStandIn != NULL ? gUnwindStandIn : RtlUnwind, frame,
+                              exception);
     __builtin_longjmp(guard->resume, 1);
 }
 

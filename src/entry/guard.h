@@ -8,3 +8,9 @@
 // is raised, the work is abandoned (the frames it entered are unwound), the guard frame is
 // unlinked, and onException runs with the exception's code, outside the guard.
 void RunGuarded(void (*work)(), void (*onException)(DWORD code));
+
+// The system's unwind of the handler chain (RtlUnwind: target frame, target address, exception,
+// return value).
+typedef void(WINAPI* UnwindCall)(PVOID, PVOID, PEXCEPTION_RECORD, PVOID);
+// Stands in, when set, for the system's unwind. Only tests set it.
+extern UnwindCall gUnwindStandIn;
