@@ -1,9 +1,5 @@
 #include "common.h"
 
-void* SystemProcedure(const wchar_t* module, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name));
-}
-
 // Set field by field: an aggregate initialised in its declaration is copied from writable
 // data, which would cost the image a section of its own.
 SECURITY_ATTRIBUTES InheritableHandleAttributes() {

@@ -5,6 +5,7 @@
 #include "../setup/setup.h"
 #include "guard.h"
 #include "keeper.h"
+#include "loader.h"
 
 // How long the Original keeps the copy's delete-on-close handle open for the Clone to start.
 const DWORD kCloneStartWait = 8000;
@@ -105,7 +106,17 @@ static void RunOriginal() {
     }
 }
 
+// The program shows nothing: no prompt for a missing disk or an unreadable file, no crash dialog.
+// The DLL search is narrowed before anything could load a DLL by name: the Clone runs from the
+// temporary folder, where others may have placed DLLs named like those the system libraries
+// load later. Both come first in the guarded run, so that a fault in them still ends with 0.
+static void PrepareProcess() {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    RestrictDllSearch();
+}
+
 static void RunRole() {
+    PrepareProcess();
     TraceArguments();
     if (ArgCount() < 3) {
         return;

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // Runs the role that argument 1 selects, on the arguments already loaded, inside the
-// exception guard. Always 0.
+// exception guard, after silencing the system's error dialogs and narrowing the DLL search.
+// Always 0.
 int RunEntry();
 
 // The Clone's command line: the temporary copy's path in quotes, the Original's process

@@ -2,6 +2,6 @@
 #pragma once
 
 // Limits the loader's search to the system directory where the platform offers that, and takes
-// the current folder out of it everywhere. For the process entry, before anything could load a
-// DLL by name.
+// the current folder out of it everywhere. For the start of the guarded run, before anything
+// could load a DLL by name.
 void RestrictDllSearch();

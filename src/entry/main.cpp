@@ -2,7 +2,6 @@
 
 #include "../common/common.h"
 #include "entry.h"
-#include "loader.h"
 
 // The runtime's own argument vector follows newer splitting rules than the ones the callers
 // of this program write their command lines for, so the line is split here.
@@ -14,9 +13,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 // The process entry. The program takes nothing from the runtime's start-up code: it splits its
 // own command line, has no static constructors, and the runtime library's functions it calls
 // are ready once the library is loaded. Without that code the executable is half the size.
-// The DLL search is narrowed first: the Clone runs from the temporary folder, where others may
-// have placed DLLs named like those the system libraries load later.
 extern "C" void WinMainCRTStartup() {
-    RestrictDllSearch();
     ExitProcess(WinMain(GetModuleHandleA(NULL), NULL, GetCommandLineA(), SW_SHOWDEFAULT));
 }
