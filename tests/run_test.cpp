@@ -296,12 +296,54 @@ TEST_F(Run, FaultInTheClonesRemovalIsCaughtAndTheRemovalRunsAgain) {
     ExpectRemoved(temp);
 }
 
+// The second fault comes in the look-up that narrows the DLL search, before the first trace line.
 TEST_F(Run, FaultInTheOriginalIsCaughtAndNothingIsRemoved) {
-    StageFaultingBuild(setup, "Original EXE");
+    for (const char* faultAt : {"Original EXE", "SetDefaultDllDirectories"}) {
+        StageFaultingBuild(setup, faultAt);
+        LaunchResult result = Original(0);
+        EXPECT_EQ(result.exitCode, 0u) << faultAt;
+        EXPECT_FALSE(result.cloneSeen) << faultAt;
+        ExpectKept();
+    }
+}
+
+struct HeldFiles {
+    std::string removalSign;
+    HANDLE handles[2];
+};
+
+// Holds the files for a second after the Clone has begun its removal, which it begins by deleting
+// the staged executable.
+static DWORD WINAPI ReleaseASecondAfterTheRemovalBegins(void* context) {
+    HeldFiles* held = static_cast<HeldFiles*>(context);
+    for (int i = 0; i < 6000 && Exists(held->removalSign); ++i) {
+        Sleep(10);
+    }
+    Sleep(1000);
+    CloseHandle(held->handles[0]);
+    CloseHandle(held->handles[1]);
+    return 0;
+}
+
+// As a scanner holds what the installer has just written: one file shared for deletion, one not.
+TEST_F(Run, StagedFilesHeldForAMomentStillGo) {
+    HeldFiles held;
+    held.removalSign = setup + "selfclean.exe";
+    held.handles[0] =
+        CreateFileW(Wide(stage + "data\\deep\\er\\file.bin").c_str(), GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    held.handles[1] = CreateFileW(Wide(stage + "data\\readonly.txt").c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(held.handles[0], INVALID_HANDLE_VALUE);
+    ASSERT_NE(held.handles[1], INVALID_HANDLE_VALUE);
+    HANDLE releaser = CreateThread(NULL, 0, ReleaseASecondAfterTheRemovalBegins, &held, 0, NULL);
     LaunchResult result = Original(0);
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_FALSE(result.cloneSeen);
-    ExpectKept();
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    ExpectRemoved(temp);
 }
 
 // The staged tree holds the temporary folder, where the Clone's own copy lies.

@@ -2,6 +2,8 @@
 // executable and the staging folder above the executable's folder.
 #pragma once
 
+#include <windows.h>
+
 // Deletes HOST.INI from the Windows directory.
 void DeleteHostIni();
 
@@ -34,7 +36,10 @@ bool IsProtectedFolder(const wchar_t* folder);
 
 // Removes folder and everything under it: a full path in literal form (\\?\C:\a\b\ or
 // \\?\UNC\server\share\a\), ending with a backslash. Links are removed, never entered; where a
-// link cannot be told from its target, it stays. Nothing outside the folder is changed.
+// link cannot be told from its target, it stays. Nothing outside the folder is changed. Entries
+// go at once where the system can delete them so; an entry that another handle holds, and a
+// folder that is not yet empty for that reason, are tried again after short waits, about two
+// seconds in all for the whole call. A walk that an exception abandoned is closed first.
 void DeleteTree(const wchar_t* folder);
 
 // Clears the read-only attribute of path, keeping every other attribute.
@@ -47,3 +52,9 @@ void EnforceRedirectionTrust();
 // Called, when set, with the path of each folder the listing has shown as a plain folder, just
 // before the walk opens it. Only tests set it.
 extern void (*gBeforeEnteringFolder)(const wchar_t* folder);
+
+// Stands in, when set, for the system's call that changes and deletes entries through their
+// handles (ntdll's NtSetInformationFile: handle, status block, information, its length, its
+// class), from the next DeleteTree on. Only tests set it.
+typedef LONG(WINAPI* SetInformationCall)(HANDLE, void*, void*, ULONG, int);
+extern SetInformationCall gSetInformationStandIn;

@@ -161,7 +161,6 @@ static void LeaveInheritedFolder() {
 }
 
 void RemoveStagingFolders() {
-    EnforceRedirectionTrust();
     const wchar_t* original = Arg(2);
     const wchar_t* fixedFolder = FixedFolder(original);
     LeaveInheritedFolder();
@@ -175,6 +174,9 @@ void RemoveStagingFolders() {
         IsProtectedFolder(resolved)) {
         return;
     }
+    // Only now: from here on the system refuses links that users made, and the rules must still
+    // see through such a link to a user's folder.
+    EnforceRedirectionTrust();
     Trace("%ls\r\n", root);
     DeleteTree(literal);
     if (fixedFolder[0] != L'\0') {

@@ -19,12 +19,34 @@ const ULONG kListingChunk = 16384;
 const ULONG kSingleEntryChunk = 1024;
 const ULONG kListingSize = 8 * kListingChunk;
 
+// Scanners, indexers and sync tools open files just written for a moment. An entry that such a
+// hold keeps is tried again after a wait; the waits grow and all of them together, for the whole
+// removal, stay within the budget.
+const DWORD kRetryBudget = 2000;
+const DWORD kFirstRetryWait = 10;
+const DWORD kLongestRetryWait = 250;
+
+// The deletion that takes a name out of its folder at once, even while others still hold the
+// entry, and that ignores the read-only bit. Not every system and file system has it.
+const FILE_INFORMATION_CLASS kFileDispositionInformationEx =
+    static_cast<FILE_INFORMATION_CLASS>(64);
+const ULONG kPosixDeletion = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
+                             FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
+const NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+const NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
+const NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+const NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+const NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
+const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
+const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+
 typedef NTSTATUS(WINAPI* QueryDirectoryCall)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID,
                                              ULONG, FILE_INFORMATION_CLASS, BOOLEAN,
                                              PUNICODE_STRING, BOOLEAN);
 typedef NTSTATUS(WINAPI* FileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                               FILE_INFORMATION_CLASS);
 typedef ULONG(WINAPI* StatusToErrorCall)(NTSTATUS);
+typedef NTSTATUS(WINAPI* LastStatusCall)();
 typedef BOOL(WINAPI* SetMitigationPolicyCall)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
 
 // A subfolder still to enter, kept in its level's chunk over the entries already handled.
@@ -43,36 +65,62 @@ struct Level {
     // Where its listing calls write; the subfolders still to enter lie at its start.
     BYTE* chunk;
     Pending* pending;
+    // The folder's identity on its volume, to know it again when it is opened anew.
+    LONGLONG id;
     // Opened with delete access: false when another handle denies it.
     bool removable;
+    // Something in it stays for good (a link, an entry that cannot be deleted), so that it will
+    // never be empty: waiting for it to empty would be in vain.
+    bool keepsEntries;
+    // Listed again from its start on the next listing call: it was not yet empty.
+    bool revisit;
+    // The wait before it is listed again, growing with every visit.
+    DWORD revisitWait;
 };
 
 void (*gBeforeEnteringFolder)(const wchar_t* folder) = NULL;
+SetInformationCall gSetInformationStandIn = NULL;
 
 static WCHAR gPath[kPathSize];
 static BYTE gListing[kListingSize] __attribute__((aligned(8)));
 // A root path has at least 7 characters (\\?\C:\), so a path within kPathSize
 // never needs all of these levels.
 static Level gLevels[kMaxDepth];
+// How many of gLevels hold an open folder: every one of them is still open when an exception
+// abandons the walk.
+static int gDepth;
+// What is left of kRetryBudget for this removal.
+static DWORD gRetryTimeLeft;
+// Set once the system has refused the deletion at once: the rest of the removal deletes the
+// classic way, without asking again.
+static bool gClassicDeletion;
+// Whether the root's removal was reported done.
+static bool gRootRemoved;
 
 static QueryDirectoryCall gQueryDirectory;
 static FileInformationCall gQueryInformation;
 static FileInformationCall gSetInformation;
 static StatusToErrorCall gErrorOf;
+static LastStatusCall gLastStatus;
 
 // The file system's own calls work on an open handle: listing through it, reading what it is
 // and deleting it. Every system that has the wide calls has them.
 static bool LoadHandleCalls() {
     static const char* const kNames[] = {"NtQueryDirectoryFile", "NtQueryInformationFile",
-                                         "NtSetInformationFile", "RtlNtStatusToDosError"};
+                                         "NtSetInformationFile", "RtlNtStatusToDosError",
+                                         "RtlGetLastNtStatus"};
     static void** const kCalls[] = {
         reinterpret_cast<void**>(&gQueryDirectory), reinterpret_cast<void**>(&gQueryInformation),
-        reinterpret_cast<void**>(&gSetInformation), reinterpret_cast<void**>(&gErrorOf)};
-    for (int i = 0; i < 4; ++i) {
+        reinterpret_cast<void**>(&gSetInformation), reinterpret_cast<void**>(&gErrorOf),
+        reinterpret_cast<void**>(&gLastStatus)};
+    for (int i = 0; i < 5; ++i) {
         *kCalls[i] = SystemProcedure(L"ntdll.dll", kNames[i]);
         if (*kCalls[i] == NULL) {
             return false;
         }
+    }
+    if (gSetInformationStandIn != NULL) {
+        gSetInformation = reinterpret_cast<FileInformationCall>(gSetInformationStandIn);
     }
     return true;
 }
@@ -117,19 +165,51 @@ static bool AppendName(int pathLength, const WCHAR* name, int nameLength, bool f
     return true;
 }
 
+// Waits before an entry that another handle holds is tried again; false, without waiting, once
+// the removal's budget is spent. wait starts at kFirstRetryWait and grows with every call.
+static bool WaitToRetry(DWORD* wait) {
+    if (gRetryTimeLeft == 0) {
+        return false;
+    }
+    DWORD pause = *wait < gRetryTimeLeft ? *wait : gRetryTimeLeft;
+    Sleep(pause);
+    gRetryTimeLeft -= pause;
+    *wait = *wait * 2 < kLongestRetryWait ? *wait * 2 : kLongestRetryWait;
+    return true;
+}
+
+// Whether a failure is another handle's hold, which ends: the one kind that is waited out.
+static bool WaitOutHold(DWORD error, DWORD* wait) {
+    return error == ERROR_SHARING_VIOLATION && WaitToRetry(wait);
+}
+
+// Whether the call that just failed met an entry already deleted, which goes once the handles
+// others hold on it close: it counts as deleted.
+static bool IsDeletePending() {
+    return gLastStatus() == kStatusDeletePending;
+}
+
+// Reads the attributes and the identity on its volume that an open handle shows.
+static bool ReadEntry(HANDLE file, DWORD* attributes, LONGLONG* id) {
+    IO_STATUS_BLOCK io;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    LARGE_INTEGER internal;
+    if (!NT_SUCCESS(gQueryInformation(file, &io, &tag, sizeof(tag), FileAttributeTagInformation)) ||
+        !NT_SUCCESS(
+            gQueryInformation(file, &io, &internal, sizeof(internal), FileInternalInformation))) {
+        return false;
+    }
+    *attributes = tag.FileAttributes;
+    *id = internal.QuadPart;
+    return true;
+}
+
 // Reads the attributes an open handle shows, and whether it is the entry the listing showed:
 // its identity on the volume matches, which a handle to a link's target does not share. An
 // identity of 0 (the root, which no listing showed, or a file system that lists none) matches.
 static bool IsListedEntry(HANDLE file, LONGLONG listedId, DWORD* attributes) {
-    IO_STATUS_BLOCK io;
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    LARGE_INTEGER id;
-    if (!NT_SUCCESS(gQueryInformation(file, &io, &tag, sizeof(tag), FileAttributeTagInformation)) ||
-        !NT_SUCCESS(gQueryInformation(file, &io, &id, sizeof(id), FileInternalInformation))) {
-        return false;
-    }
-    *attributes = tag.FileAttributes;
-    return listedId == 0 || id.QuadPart == listedId;
+    LONGLONG id;
+    return ReadEntry(file, attributes, &id) && (listedId == 0 || id == listedId);
 }
 
 static void ClearReadOnlyOf(HANDLE file, DWORD attributes) {
@@ -147,11 +227,28 @@ static void ClearReadOnlyOf(HANDLE file, DWORD attributes) {
     gSetInformation(file, &io, &basic, sizeof(basic), FileBasicInformation);
 }
 
-// Marks what the handle names for deletion when its last handle closes.
-static NTSTATUS Dispose(HANDLE file) {
+// The answers of a system or file system that does not know the deletion at once.
+static bool IsRefusal(NTSTATUS status) {
+    return status == kStatusNotImplemented || status == kStatusInvalidInfoClass ||
+           status == kStatusInvalidParameter || status == kStatusNotSupported;
+}
+
+// Deletes what the handle names: at once where the system can, even while others hold it; else
+// when its last handle closes, its read-only bit cleared first.
+static NTSTATUS Dispose(HANDLE file, DWORD attributes) {
+    IO_STATUS_BLOCK io;
+    if (!gClassicDeletion) {
+        ULONG flags = kPosixDeletion;
+        NTSTATUS status =
+            gSetInformation(file, &io, &flags, sizeof(flags), kFileDispositionInformationEx);
+        if (!IsRefusal(status)) {
+            return status;
+        }
+        gClassicDeletion = true;
+    }
+    ClearReadOnlyOf(file, attributes);
     FILE_DISPOSITION_INFO disposition;
     disposition.DeleteFile = TRUE;
-    IO_STATUS_BLOCK io;
     return gSetInformation(file, &io, &disposition, sizeof(disposition),
                            FileDispositionInformation);
 }
@@ -163,25 +260,50 @@ static HANDLE OpenAsItself(DWORD access, DWORD sharing) {
                        NULL);
 }
 
-// A read-only file or a link goes through one handle to the entry itself, when it is still the
-// entry listed, cleared first. A link goes only when the handle shows the link itself: a link's
-// target lies outside the staged tree, and a handle that shows the target instead (some
-// emulations open the target whatever is asked) would delete the target, so then the link stays.
-static void DeleteThroughHandle(LONGLONG listedId, bool link) {
-    HANDLE entry = OpenAsItself(DELETE | FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+// The same, for deletion: waits out another handle's hold within the budget.
+static HANDLE OpenForDeletion(DWORD access, DWORD sharing) {
+    DWORD wait = kFirstRetryWait;
+    HANDLE entry;
+    do {
+        entry = OpenAsItself(DELETE | access, sharing);
+    } while (entry == INVALID_HANDLE_VALUE && WaitOutHold(GetLastError(), &wait));
+    return entry;
+}
+
+// A plain file goes by its name where only the classic deletion is to be had; false when it
+// stays.
+static bool DeleteByName() {
+    DWORD wait = kFirstRetryWait;
+    while (!DeleteFileW(gPath)) {
+        if (IsDeletePending()) {
+            return true;
+        }
+        if (!WaitOutHold(GetLastError(), &wait)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// An entry goes through one handle to the entry itself, when it is still the entry listed. A link
+// goes only when the handle shows the link itself: a link's target lies outside the staged tree,
+// and a handle that shows the target instead (some emulations open the target whatever is asked)
+// would delete the target, so then the link stays. False when the entry stays.
+static bool DeleteThroughHandle(LONGLONG listedId, bool link) {
+    HANDLE entry = OpenForDeletion(FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (entry == INVALID_HANDLE_VALUE) {
-        return;
+        return IsDeletePending();
     }
     DWORD attributes;
-    if (IsListedEntry(entry, listedId, &attributes) &&
-        (!link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
-        ClearReadOnlyOf(entry, attributes);
-        Dispose(entry);
-    } else {
+    bool itself = IsListedEntry(entry, listedId, &attributes) &&
+                  (!link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
+    bool deleted = itself && NT_SUCCESS(Dispose(entry, attributes));
+    CloseHandle(entry);
+    if (!itself) {
         Trace("Entry kept: it cannot be told from a link's target\r\n");
     }
-    CloseHandle(entry);
+    return deleted;
 }
 
 // Opens the folder gPath names, without entering it: as itself if it is a link, and held so
@@ -192,57 +314,109 @@ static HANDLE OpenFolder(bool* removable) {
     HANDLE folder = OpenAsItself(access | DELETE, sharing);
     *removable = folder != INVALID_HANDLE_VALUE;
     if (!*removable && GetLastError() == ERROR_SHARING_VIOLATION) {
-        // Another handle denies deletion (a process's current folder, for one): the folder
-        // cannot go, but what it holds still can.
+        // Another handle denies deletion (a process's current folder, or a hold for a moment):
+        // what the folder holds can go all the same, and the folder is tried again once empty.
         folder = OpenAsItself(access, sharing);
     }
     return folder;
 }
 
-// Opens and checks the folder gPath names and makes it the level at depth. It is entered only
-// when its handle shows a plain folder, the very folder the listing showed.
-static bool Enter(int depth, int pathLength, BYTE* chunk, LONGLONG listedId) {
+// Opens and checks the folder gPath names and makes it the level at gDepth. It is entered only
+// when its handle shows a plain folder, the very folder the listing showed. False when it stays
+// and is not entered; a folder already deleted, which goes once others close it, is neither.
+static bool Enter(int pathLength, BYTE* chunk, LONGLONG listedId) {
     bool removable;
     HANDLE folder = OpenFolder(&removable);
     if (folder == INVALID_HANDLE_VALUE) {
-        TraceSystemError(GetLastError());
+        DWORD error = GetLastError();
+        if (IsDeletePending()) {
+            return true;
+        }
+        TraceSystemError(error);
         return false;
     }
     DWORD attributes;
-    if (!IsListedEntry(folder, listedId, &attributes) ||
+    LONGLONG id;
+    if (!ReadEntry(folder, &attributes, &id) || (listedId != 0 && id != listedId) ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
             FILE_ATTRIBUTE_DIRECTORY) {
-        Trace("Folder not entered: it is a link or not the folder listed\r\n");
         CloseHandle(folder);
+        Trace("Folder not entered: it is a link or not the folder listed\r\n");
         return false;
     }
-    // Cleared before its entries go: where the bit is a Unix write permission, it keeps them too.
-    ClearReadOnlyOf(folder, attributes);
-    Level& level = gLevels[depth];
+    Level& level = gLevels[gDepth];
     level.folder = folder;
     level.pathLength = pathLength;
     level.chunk = chunk;
     level.pending = NULL;
+    level.id = id;
     level.removable = removable;
+    level.keepsEntries = false;
+    level.revisit = false;
+    level.revisitWait = kFirstRetryWait;
+    ++gDepth;
+    // Cleared before its entries go: where the bit is a Unix write permission, it keeps them too.
+    ClearReadOnlyOf(folder, attributes);
     return true;
 }
 
-static void Leave(const Level& level) {
+// The folder of a level that was held without delete access, now empty, opened again with it:
+// another handle denied that access, and may have been closed since. Only the folder that was
+// emptied is taken. False, with the level's folder closed, when it cannot be had.
+static bool ReopenForDeletion(Level& level) {
+    CloseHandle(level.folder);
+    gPath[level.pathLength] = L'\0';
+    level.folder = OpenForDeletion(FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE);
+    DWORD attributes;
+    level.removable = level.folder != INVALID_HANDLE_VALUE &&
+                      IsListedEntry(level.folder, level.id, &attributes) &&
+                      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
     if (!level.removable) {
-        TraceSystemError(ERROR_SHARING_VIOLATION);
-    } else {
-        TraceFailure(Dispose(level.folder));
+        CloseHandle(level.folder);
+        level.folder = INVALID_HANDLE_VALUE;
+    }
+    return level.removable;
+}
+
+static NTSTATUS DisposeLevelFolder(Level& level) {
+    if (!level.removable && !ReopenForDeletion(level)) {
+        return kStatusSharingViolation;
+    }
+    return Dispose(level.folder, 0);
+}
+
+// Deletes the emptied folder of the deepest level and leaves it. Entries deleted while others
+// held them may still be listed until those handles close, and a folder that held them may not
+// have gone: while nothing in it stays for good, the folder is listed again after a wait, and
+// what is still there is taken again.
+static void Leave() {
+    Level& level = gLevels[gDepth - 1];
+    NTSTATUS status = DisposeLevelFolder(level);
+    if (status == kStatusDirectoryNotEmpty && !level.keepsEntries &&
+        WaitToRetry(&level.revisitWait)) {
+        level.revisit = true;
+        return;
     }
     CloseHandle(level.folder);
+    --gDepth;
+    TraceFailure(status);
+    bool removed = NT_SUCCESS(status);
+    if (gDepth == 0) {
+        gRootRemoved = removed;
+    } else if (!removed) {
+        gLevels[gDepth - 1].keepsEntries = true;
+    }
 }
 
 // Lists the level's next entries into its chunk; the number of bytes, 0 when there are none.
-static ULONG ListNext(const Level& level) {
+static ULONG ListNext(Level& level) {
     bool single = level.chunk + kListingChunk + kSingleEntryChunk > gListing + kListingSize;
     IO_STATUS_BLOCK io;
     NTSTATUS status = gQueryDirectory(level.folder, NULL, NULL, NULL, &io, level.chunk,
                                       single ? kSingleEntryChunk : kListingChunk,
-                                      FileIdBothDirectoryInformation, single, NULL, FALSE);
+                                      FileIdBothDirectoryInformation, single, NULL, level.revisit);
+    level.revisit = false;
     return NT_SUCCESS(status) ? static_cast<ULONG>(io.Information) : 0;
 }
 
@@ -267,6 +441,21 @@ static Pending* KeepSubfolder(BYTE* place, Pending* previous, const FILE_ID_BOTH
     return pending;
 }
 
+// Deletes a file or link of the level's listing; false when it stays. A plain file goes by its
+// name once the system has shown that it deletes only the classic way; the rest goes through
+// its handle.
+static bool DeleteEntry(const Level& level, const FILE_ID_BOTH_DIR_INFO* info) {
+    int nameLength = static_cast<int>(info->FileNameLength / sizeof(WCHAR));
+    if (!AppendName(level.pathLength, info->FileName, nameLength, false)) {
+        return false;
+    }
+    bool link = (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (gClassicDeletion && !link && (info->FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return DeleteByName();
+    }
+    return DeleteThroughHandle(info->FileId.QuadPart, link);
+}
+
 // Removes the files and links of the level's chunk and keeps its subfolders, for the walk to
 // enter once the chunk is done. ".." is never touched; the folder's own read-only bit, which
 // "." shows, was cleared through its handle.
@@ -276,20 +465,15 @@ static void SortChunk(Level& level) {
         const FILE_ID_BOTH_DIR_INFO* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entry);
         DWORD next = info->NextEntryOffset;
         DWORD attributes = info->FileAttributes;
-        int nameLength = static_cast<int>(info->FileNameLength / sizeof(WCHAR));
         bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (IsDotEntry(info->FileName, nameLength)) {
+        if (IsDotEntry(info->FileName, static_cast<int>(info->FileNameLength / sizeof(WCHAR)))) {
             // Neither the folder itself nor the one above it.
         } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link) {
             level.pending = KeepSubfolder(place, level.pending, info);
             place =
                 Aligned(reinterpret_cast<BYTE*>(level.pending->name) + level.pending->nameBytes);
-        } else if (AppendName(level.pathLength, info->FileName, nameLength, false)) {
-            if (link || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-                DeleteThroughHandle(info->FileId.QuadPart, link);
-            } else {
-                DeleteFileW(gPath);
-            }
+        } else if (!DeleteEntry(level, info)) {
+            level.keepsEntries = true;
         }
         if (next == 0) {
             return;
@@ -298,34 +482,73 @@ static void SortChunk(Level& level) {
     }
 }
 
+// Enters the level's last kept subfolder; its record's place starts the next level's chunk.
+static void EnterPending(Level& level) {
+    Pending* pending = level.pending;
+    level.pending = pending->previous;
+    int nameLength = static_cast<int>(pending->nameBytes / sizeof(WCHAR));
+    bool entered = false;
+    if (AppendName(level.pathLength, pending->name, nameLength, true)) {
+        if (gBeforeEnteringFolder != NULL) {
+            gBeforeEnteringFolder(gPath);
+        }
+        int pathLength = level.pathLength + nameLength + 1;
+        entered = Enter(pathLength, reinterpret_cast<BYTE*>(pending), pending->id);
+    }
+    if (!entered) {
+        level.keepsEntries = true;
+    }
+}
+
+// A walk that an exception abandoned leaves its folders open, held against deletion: the next
+// walk could not even open the root.
+static void CloseAbandonedWalk() {
+    while (gDepth > 0) {
+        CloseHandle(gLevels[--gDepth].folder);
+    }
+}
+
+static void Walk(const wchar_t* folder, int length) {
+    memcpy(gPath, folder, (length + 1) * sizeof(WCHAR));
+    gRootRemoved = false;
+    Enter(length, gListing, 0);
+    while (gDepth > 0) {
+        Level& level = gLevels[gDepth - 1];
+        if (level.pending != NULL) {
+            EnterPending(level);
+        } else if (ListNext(level) > 0) {
+            SortChunk(level);
+        } else {
+            Leave();
+        }
+    }
+}
+
+// Some systems report a folder's removal done while an entry deleted in it still waits for its
+// holder, and find out only when the folder's handle closes: a root still there is walked again
+// after a wait, and traced once the budget is spent.
+static bool WalkAgain(const wchar_t* folder, DWORD* wait) {
+    if (!gRootRemoved || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
+        return false;
+    }
+    if (WaitToRetry(wait)) {
+        return true;
+    }
+    TraceSystemError(ERROR_DIR_NOT_EMPTY);
+    return false;
+}
+
 void DeleteTree(const wchar_t* folder) {
+    CloseAbandonedWalk();
     int length = static_cast<int>(wcslen(folder));
     if (!LoadHandleCalls() || length >= kPathSize) {
         Trace("Folder not removed: it cannot be opened for the walk\r\n");
         return;
     }
-    memcpy(gPath, folder, (length + 1) * sizeof(WCHAR));
-    int depth = Enter(0, length, gListing, 0) ? 1 : 0;
-    while (depth > 0) {
-        Level& level = gLevels[depth - 1];
-        Pending* pending = level.pending;
-        if (pending != NULL) {
-            // The last kept subfolder: its record's place starts the next level's chunk.
-            level.pending = pending->previous;
-            int nameLength = static_cast<int>(pending->nameBytes / sizeof(WCHAR));
-            if (AppendName(level.pathLength, pending->name, nameLength, true)) {
-                if (gBeforeEnteringFolder != NULL) {
-                    gBeforeEnteringFolder(gPath);
-                }
-                int pathLength = level.pathLength + nameLength + 1;
-                LONGLONG id = pending->id;
-                depth += Enter(depth, pathLength, reinterpret_cast<BYTE*>(pending), id) ? 1 : 0;
-            }
-        } else if (ListNext(level) > 0) {
-            SortChunk(level);
-        } else {
-            Leave(level);
-            --depth;
-        }
-    }
+    gRetryTimeLeft = kRetryBudget;
+    gClassicDeletion = false;
+    DWORD wait = kFirstRetryWait;
+    do {
+        Walk(folder, length);
+    } while (WalkAgain(folder, &wait));
 }
