@@ -8,29 +8,31 @@
 TEST(CloneCommandLine, QuotesBothPaths) {
     wchar_t line[512];
     ASSERT_TRUE(FormatCloneCommandLine(line, 512, L"C:\\TEMP\\Del1A.TMP",
-                                       reinterpret_cast<HANDLE>(44), L"C:\\stage\\setup\\x.exe"));
-    EXPECT_STREQ(line, L"\"C:\\TEMP\\Del1A.TMP\" 44 \"C:\\stage\\setup\\x.exe\"");
+                                       reinterpret_cast<HANDLE>(44), L"C:\\stage\\setup\\x.exe",
+                                       reinterpret_cast<HANDLE>(52)));
+    EXPECT_STREQ(line, L"\"C:\\TEMP\\Del1A.TMP\" 44 \"C:\\stage\\setup\\x.exe\" 52");
     ASSERT_TRUE(FormatCloneCommandLine(line, 512,
                                        L"C:\\Users\\\u0410\u043d\u043d\u0430 \u5c71\\Del1.tmp",
-                                       reinterpret_cast<HANDLE>(8), L"C:\\a\\\u03b2\\x.exe"));
+                                       reinterpret_cast<HANDLE>(8), L"C:\\a\\\u03b2\\x.exe", NULL));
     LoadArguments(line);
     EXPECT_STREQ(Arg(0), L"C:\\Users\\\u0410\u043d\u043d\u0430 \u5c71\\Del1.tmp");
     EXPECT_STREQ(Arg(1), L"8");
     EXPECT_STREQ(Arg(2), L"C:\\a\\\u03b2\\x.exe");
+    EXPECT_STREQ(Arg(3), L"0");
 }
 
 // The line holds what the platform starts: 32,767 characters.
 TEST(CloneCommandLine, HoldsTheLongestLineAndRefusesMore) {
     static wchar_t line[32768];
     std::wstring copy = L"C:\\t\\Del1.tmp";
-    size_t rest = 32767 - wcslen(L"\"\" 44 \"\"") - copy.size();
+    size_t rest = 32767 - wcslen(L"\"\" 44 \"\" 52") - copy.size();
     std::wstring original = L"C:\\" + std::wstring(rest - 9, L'o') + L"\\x.exe";
     ASSERT_TRUE(FormatCloneCommandLine(line, 32768, copy.c_str(), reinterpret_cast<HANDLE>(44),
-                                       original.c_str()));
+                                       original.c_str(), reinterpret_cast<HANDLE>(52)));
     EXPECT_EQ(wcslen(line), 32767u);
     original += L"e";
     EXPECT_FALSE(FormatCloneCommandLine(line, 32768, copy.c_str(), reinterpret_cast<HANDLE>(44),
-                                        original.c_str()));
+                                        original.c_str(), reinterpret_cast<HANDLE>(52)));
 }
 
 // The platform copies a read-only original's attribute to a new copy, and a read-only file

@@ -53,24 +53,32 @@ static bool IsSystemProgram(const std::wstring& image, const wchar_t* name) {
 }
 
 // A delete-on-close file stays while any handle to it is open: the keeper's inherited one keeps
-// it after this process has closed its own, and it goes once the keeper has ended.
-TEST(CopyKeeper, InheritsTheCopysHandleFromTheSystemDirectoryAndOutlivesItsStarter) {
+// it after this process has closed its own, and it goes once the keeper has ended. Nothing else
+// is inherited: a pipe this process passes on to its children is closed while the keeper runs.
+TEST(CopyKeeper, InheritsOnlyTheCopysHandleFromTheSystemDirectoryAndOutlivesItsStarter) {
     std::string copy = FreshFolder("keeper", "inherits") + "Del1.tmp";
     WriteFile(copy);
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
     HANDLE handle = CreateFileA(copy.c_str(), 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
                                 FILE_FLAG_DELETE_ON_CLOSE, NULL);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    HANDLE reader, writer;
+    ASSERT_TRUE(CreatePipe(&reader, &writer, &inheritable, 0));
 
-    HandOnCopyHandle();
+    HandOnCopyHandle(handle);
     CloseHandle(handle);
+    CloseHandle(writer);
     DWORD id;
     HANDLE keeper = OpenChild(&id);
     ASSERT_NE(keeper, static_cast<HANDLE>(NULL));
     EXPECT_TRUE(Exists(copy)) << "the keeper holds the inherited handle";
     EXPECT_TRUE(IsSystemProgram(ImagePath(keeper), L"PING.EXE"));
+    EXPECT_FALSE(PeekNamedPipe(reader, NULL, 0, NULL, NULL, NULL));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+    EXPECT_EQ(WaitForSingleObject(keeper, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_EQ(WaitForSingleObject(keeper, 30000), WAIT_OBJECT_0);
     CloseHandle(keeper);
+    CloseHandle(reader);
     // The system closes an ended process's handles a moment after its end can be waited for.
     for (int i = 0; i < 100 && Exists(copy); ++i) {
         Sleep(50);

@@ -35,6 +35,15 @@ void* SystemProcedure(const wchar_t* module, const char* name);
 // Attributes that make a new handle inheritable by the processes this one starts.
 SECURITY_ATTRIBUTES InheritableHandleAttributes();
 
+// The most handles StartProcess passes on.
+const int kMostPassedHandles = 2;
+// Starts a program (program may be NULL: the command line names it) that inherits exactly the
+// given handles, which must be inheritable (NULL and INVALID_HANDLE_VALUE are left out), and no
+// standard handles, outside the caller's job where the job lets it go. Where the system cannot
+// list the handles to pass on, it inherits every inheritable handle, as on the oldest systems.
+bool StartProcess(const wchar_t* program, wchar_t* commandLine, DWORD flags, const wchar_t* folder,
+                  const HANDLE* handles, int count, PROCESS_INFORMATION* started);
+
 // Splits a command line into the argument vector that ArgCount() and Arg() read.
 void LoadArguments(const wchar_t* commandLine);
 int ArgCount();

@@ -24,6 +24,11 @@ static int RoleNumber() {
     return DecimalValue(Arg(1));
 }
 
+// The Clone's inherited handle to its own delete-on-close copy, 0 when it has none.
+static HANDLE CopyHandle() {
+    return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(DecimalValue(Arg(3))));
+}
+
 static void RunClone() {
     Trace("Clone EXE\r\n");
     HANDLE original = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(RoleNumber()));
@@ -32,13 +37,14 @@ static void RunClone() {
     DeleteHostIni();
     RemoveStagingFolders();
     Trace("Clone EXE terminated\r\n");
-    HandOnCopyHandle();
+    HandOnCopyHandle(CopyHandle());
 }
 
 bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath, HANDLE original,
-                            const wchar_t* originalPath) {
-    return FormatText(out, capacity, "\"%ls\" %d \"%ls\"", copyPath,
-                      static_cast<int>(reinterpret_cast<INT_PTR>(original)), originalPath);
+                            const wchar_t* originalPath, HANDLE copy) {
+    return FormatText(out, capacity, "\"%ls\" %d \"%ls\" %d", copyPath,
+                      static_cast<int>(reinterpret_cast<INT_PTR>(original)), originalPath,
+                      static_cast<int>(reinterpret_cast<INT_PTR>(copy)));
 }
 
 HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
@@ -56,16 +62,17 @@ HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
     return copy;
 }
 
-static bool StartClone(wchar_t* commandLine, PROCESS_INFORMATION* clone) {
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    return CreateProcessW(NULL, commandLine, NULL, NULL, TRUE, 0, NULL, NULL, &startup, clone) !=
-           FALSE;
+// The Clone inherits the two handles it needs and nothing else of what this process was given:
+// an installer's inheritable handle to a file of the staged tree would keep that file.
+static bool StartClone(wchar_t* commandLine, HANDLE self, HANDLE copy, PROCESS_INFORMATION* clone) {
+    HANDLE passed[kMostPassedHandles];
+    passed[0] = self;
+    passed[1] = copy;
+    return StartProcess(NULL, commandLine, 0, NULL, passed, 2, clone);
 }
 
 // Copies the executable to a new temporary file, held delete-on-close, and starts the copy as
-// the Clone with an inheritable handle to this process, which the Clone waits on.
+// the Clone with inheritable handles to this process, which the Clone waits on, and to the copy.
 static void HandOffToClone() {
     static wchar_t selfPath[kPathSize];
     DWORD selfLength = GetModuleFileNameW(NULL, selfPath, kPathSize);
@@ -86,8 +93,9 @@ static void HandOffToClone() {
     static wchar_t commandLine[kCloneCommandLineSize];
     PROCESS_INFORMATION clone;
     if (selfPathWhole && copyMade &&
-        FormatCloneCommandLine(commandLine, kCloneCommandLineSize, copyPath, self, selfPath) &&
-        StartClone(commandLine, &clone)) {
+        FormatCloneCommandLine(commandLine, kCloneCommandLineSize, copyPath, self, selfPath,
+                               copy != INVALID_HANDLE_VALUE ? copy : NULL) &&
+        StartClone(commandLine, self, copy, &clone)) {
         WaitForSingleObject(clone.hProcess, kCloneStartWait);
         CloseHandle(clone.hThread);
         CloseHandle(clone.hProcess);
@@ -144,7 +152,7 @@ static void HandleException(DWORD code) {
     Trace("Exception raised by th Clone EXE\r\n");
     DeleteHostIni();
     RemoveStagingFolders();
-    HandOnCopyHandle();
+    HandOnCopyHandle(CopyHandle());
 }
 
 int RunEntry() {

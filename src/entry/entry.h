@@ -9,9 +9,10 @@
 int RunEntry();
 
 // The Clone's command line: the temporary copy's path in quotes, the Original's process
-// handle in decimal and the Original's path in quotes. False when it does not fit.
+// handle in decimal, the Original's path in quotes and the copy's delete-on-close handle in
+// decimal (0 for none), which the Clone hands on at its end. False when it does not fit.
 bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath, HANDLE original,
-                            const wchar_t* originalPath);
+                            const wchar_t* originalPath, HANDLE copy);
 
 // Copies the executable to copyPath and opens the copy delete-on-close, with an inheritable
 // handle, so that the system removes it once the last handle to it is gone. A copy that cannot be

@@ -6,7 +6,7 @@
 // the Clone that starts it. It lies in the system directory on every version of the system.
 static const wchar_t kKeeperName[] = L"\\PING.EXE";
 
-void HandOnCopyHandle() {
+void HandOnCopyHandle(HANDLE copy) {
     wchar_t folder[MAX_PATH];
     UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
@@ -17,13 +17,10 @@ void HandOnCopyHandle() {
     lstrcatW(program, kKeeperName);
     // The system may write into the command line.
     wchar_t commandLine[] = L"PING.EXE -n 3 127.0.0.1";
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION keeper;
     // By its full path, so that no folder the search would try first can offer another program.
-    if (CreateProcessW(program, commandLine, NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, folder,
-                       &startup, &keeper)) {
+    // Only the copy's handle: a caller's pipe passed on would stay open for as long as it runs.
+    if (StartProcess(program, commandLine, CREATE_NO_WINDOW, folder, &copy, 1, &keeper)) {
         CloseHandle(keeper.hThread);
         CloseHandle(keeper.hProcess);
     }
