@@ -3,6 +3,9 @@
 #include <ctype.h>
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "cleanup/cleanup.h"
 #include "support/other_user.h"
 #include "support/recording_trace.h"
@@ -100,6 +103,10 @@ static bool Protected(const std::string& folder) {
     return IsProtectedFolder(Wide(folder).c_str());
 }
 
+// The variables the tests point at folders of the sandbox.
+static const char* const kRedirected[] = {"USERPROFILE", "TMP",          "TEMP",
+                                          "PUBLIC",      "LOCALAPPDATA", "OneDrive"};
+
 // The user's profile and the temporary folder are S:\guard\<test>\User Profile and tmp here,
 // so that the rules can be tried on folders of the sandbox.
 class Guard : public ::testing::Test {
@@ -111,9 +118,9 @@ class Guard : public ::testing::Test {
         temp = base + "tmp";
         MakeFolders(profile + "\\Downloads");
         MakeFolders(temp);
-        savedProfile = Environment("USERPROFILE");
-        savedTmp = Environment("TMP");
-        savedTemp = Environment("TEMP");
+        for (const char* variable : kRedirected) {
+            saved.push_back(Environment(variable));
+        }
         SetEnvironment("USERPROFILE", profile);
         SetEnvironment("TMP", temp);
         SetEnvironment("TEMP", temp);
@@ -121,9 +128,11 @@ class Guard : public ::testing::Test {
     }
     void TearDown() override {
         UnregisterOtherUser();
-        SetEnvironment("USERPROFILE", savedProfile);
-        SetEnvironment("TMP", savedTmp);
-        SetEnvironment("TEMP", savedTemp);
+        for (size_t i = 0; i < saved.size(); ++i) {
+            std::wstring value = Wide(saved[i]);
+            SetEnvironmentVariableW(Wide(kRedirected[i]).c_str(),
+                                    value.empty() ? NULL : value.c_str());
+        }
     }
     // Whether folder is kept, and for the rule traced.
     bool Kept(const std::string& folder, const std::string& rule) {
@@ -132,7 +141,7 @@ class Guard : public ::testing::Test {
         return kept && Traced("Staging folder kept: it " + rule + "\r\n");
     }
     std::string base, profile, temp;
-    std::string savedProfile, savedTmp, savedTemp;
+    std::vector<std::string> saved;
 };
 
 TEST_F(Guard, ProfileIsKeptHoweverItIsWritten) {
@@ -208,6 +217,34 @@ TEST_F(Guard, EveryUsersFoldersAreKept) {
     EXPECT_TRUE(Kept(other + "\\AppData\\Roaming", "is or holds a user's application data"));
     EXPECT_TRUE(Kept(documents, "is or holds a user's Documents"));
     EXPECT_TRUE(Kept(documents + "\\Letters", "lies directly in a user's Documents"));
+    EXPECT_FALSE(Protected(other + "\\Downloads\\pkg\\stage"));
+}
+
+// Most users' registry is not loaded: the folders each profile holds stand in for their shell
+// folders. The running user's programs, the shared and the cloud-sync folders are kept alike.
+TEST_F(Guard, DefaultUserFoldersSharedAndSyncFoldersAreKept) {
+    std::string other = base + "Other User";
+    const char* kept[][2] = {
+        {"Other User\\Downloads\\pkg", "a user's Downloads"},
+        {"Other User\\Desktop\\pkg", "a user's Desktop"},
+        {"Other User\\OneDrive\\pkg", "a user's OneDrive"},
+        {"Other User\\onedrive - Tarnwick\\pkg", "a user's OneDrive"},
+        {"Public\\Documents\\pkg", "the shared Documents"},
+        {"Local\\Programs\\pkg", "LOCALAPPDATA\\Programs"},
+        {"Sync\\pkg", "OneDrive"},
+    };
+    for (const auto& folder : kept) {
+        MakeFolders(base + folder[0]);
+    }
+    MakeFolders(other + "\\Downloads\\pkg\\stage");
+    RegisterOtherUser(other, "");
+    SetEnvironment("PUBLIC", base + "Public");
+    SetEnvironment("LOCALAPPDATA", base + "Local");
+    SetEnvironment("OneDrive", base + "Sync");
+    for (const auto& folder : kept) {
+        EXPECT_TRUE(Kept(base + folder[0], "lies directly in " + std::string(folder[1])))
+            << folder[0];
+    }
     EXPECT_FALSE(Protected(other + "\\Downloads\\pkg\\stage"));
 }
 

@@ -64,6 +64,8 @@ class UserFolders : public ::testing::Test {
         SetValue(HKEY_USERS, hive, L"Desktop", REG_EXPAND_SZ, L"%userprofile%\\Desktop");
         SetValue(HKEY_USERS, hive, kDownloads, REG_SZ, base + L"\\Redirected");
         SetValue(HKEY_USERS, hive, L"My Music", REG_BINARY, base + L"\\Binary Music");
+        SetValue(HKEY_USERS, hive, L"AppData", REG_EXPAND_SZ, L"%USERPROFILE%\\Roaming Data");
+        SetValue(HKEY_USERS, hive, L"Local AppData", REG_SZ, base + L"\\Local Data");
         // As older systems name the default profile, relative to the profiles folder.
         SetValue(HKEY_LOCAL_MACHINE, kProfileList, L"DefaultUserProfile", REG_SZ, L"Default User");
     }
@@ -112,9 +114,17 @@ TEST_F(UserFolders, EveryUsersProfileApplicationDataAndShellFoldersAreVisited) {
     EXPECT_TRUE(Visits({profile + L"\\My Documents", "a user's Documents", true}));
     EXPECT_TRUE(Visits({profile + L"\\Desktop", "a user's Desktop", true}));
     EXPECT_TRUE(Visits({base + L"\\Redirected", "a user's Downloads", true}));
+    EXPECT_TRUE(Visits({profile + L"\\Roaming Data", data, true}));
+    EXPECT_TRUE(Visits({base + L"\\Local Data", data, true}));
     // The running user's take the running environment's.
     EXPECT_TRUE(Visits({base + L"\\Running User\\Downloads", "a user's Downloads", true}));
     EXPECT_TRUE(Visits({base + L"\\Unloaded User", "a user's profile", true}));
+    // Without a loaded hive a profile's own folders stand in; the shared ones are named twice.
+    EXPECT_TRUE(Visits({base + L"\\Unloaded User\\Downloads", "a user's Downloads", true}));
+    EXPECT_TRUE(
+        Visits({base + L"\\Unloaded User\\AppData\\Local\\Programs", "a user's programs", true}));
+    EXPECT_TRUE(Visits({L"C:\\users\\Public\\Music", "a user's Music", true}));
+    EXPECT_TRUE(Visits({L"C:\\users\\Public\\Music", "the shared Music", true}));
     EXPECT_TRUE(Visits({L"C:\\users", "the profiles folder", true}));
     EXPECT_TRUE(Visits({L"C:\\users\\Default User\\Application Data", data, true}));
     EXPECT_TRUE(Visits({L"C:\\windows", "the system's Windows directory", true}));

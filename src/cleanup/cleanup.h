@@ -27,11 +27,11 @@ bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal);
 
 // True, with a trace line naming the rule, when folder must be kept: its attributes or identity
 // cannot be read, it is a folder link, or it is or holds the Windows, system or temporary
-// folder, a folder of any user of the machine (profile, application data, shell folders, the
-// profiles folder) or a program files folder, or it lies directly in one of them but the
-// temporary folder. Paths are compared absolute and canonical, ignoring case, and, where the
-// file system tells, by the folders' identity, so that short names, links, substituted drives
-// and shares are seen through. A folder of a rule that cannot be found guards nothing.
+// folder, a folder of any user of the machine (profile, application data, programs, shell and
+// cloud-sync folders, the profiles folder) or a program files folder, or it lies directly in one of
+// them but the temporary folder. Paths are compared absolute and canonical, ignoring case, and,
+// where the file system tells, by the folders' identity, so that short names, links, substituted
+// drives and shares are seen through. A folder of a rule that cannot be found guards nothing.
 bool IsProtectedFolder(const wchar_t* folder);
 
 // Removes folder and everything under it: a full path in literal form (\\?\C:\a\b\ or

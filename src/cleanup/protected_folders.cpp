@@ -3,6 +3,8 @@
 // folder link, would otherwise make one of them the staging root.
 #include "cleanup.h"
 
+#include <string.h>
+
 #include "../common/common.h"
 #include "user_folders.h"
 
@@ -175,10 +177,22 @@ static bool GuardsSystemFolders() {
            Guards(Found(GetTempPathW(kPathSize, gFound)), L"the temporary folder", false);
 }
 
-// The profile and the folders shared by all users hold one folder per kind of document or
-// per maker: each of those belongs to the user or to other programs.
-static const wchar_t* const kUserFolderVariables[] = {L"USERPROFILE", L"APPDATA", L"LOCALAPPDATA",
-                                                      L"ALLUSERSPROFILE", L"PUBLIC"};
+// The profile, the folders shared by all users and the cloud-sync folders hold one folder per
+// kind of document or per maker: each of those belongs to the user or to other programs.
+static const wchar_t* const kUserFolderVariables[] = {
+    L"USERPROFILE", L"APPDATA",  L"LOCALAPPDATA",     L"ALLUSERSPROFILE",
+    L"PUBLIC",      L"OneDrive", L"OneDriveConsumer", L"OneDriveCommercial"};
+
+// The programs installed for the running user alone, one folder each.
+static bool GuardsUsersPrograms() {
+    static const wchar_t kPrograms[] = L"\\Programs";
+    DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", gFound, kPathSize);
+    if (length == 0 || length + ARRAYSIZE(kPrograms) > static_cast<DWORD>(kPathSize)) {
+        return false;
+    }
+    memcpy(gFound + length, kPrograms, sizeof(kPrograms));
+    return Guards(gFound, L"LOCALAPPDATA\\Programs", true);
+}
 
 static bool GuardsUserFolders() {
     for (const wchar_t* variable : kUserFolderVariables) {
@@ -186,7 +200,7 @@ static bool GuardsUserFolders() {
             return true;
         }
     }
-    return false;
+    return GuardsUsersPrograms();
 }
 
 static const wchar_t* ReadFolderValue(HKEY key, const wchar_t* name) {
@@ -202,7 +216,8 @@ static const wchar_t* ReadFolderValue(HKEY key, const wchar_t* name) {
 }
 
 static const wchar_t* const kProgramFilesValues[] = {L"ProgramFilesDir", L"ProgramFilesDir (x86)",
-                                                     L"CommonFilesDir", L"CommonFilesDir (x86)"};
+                                                     L"ProgramFilesDir (Arm)", L"CommonFilesDir",
+                                                     L"CommonFilesDir (x86)"};
 
 static bool GuardsProgramFilesIn(HKEY key) {
     for (const wchar_t* value : kProgramFilesValues) {

@@ -2,11 +2,15 @@
 // account's folders are not the only ones a staging root may name: the system's profile list
 // names each user's profile and the folders shared by all users, and a user's registry hive,
 // while it is loaded, names the shell folders that may have been redirected out of the profile.
+// A hive is usually not loaded, so the folders a profile holds by default are visited for every
+// profile as well.
 #include "user_folders.h"
 
 #include <string.h>
 #include <wchar.h>
 #include <windows.h>
+
+#include "cleanup.h"
 
 struct Visitor {
     UserFolderVisitor visit;
@@ -19,28 +23,66 @@ static wchar_t gValue[kPathSize + 1];
 static wchar_t gProfilesFolder[kPathSize];
 static wchar_t gProfile[kPathSize];
 static wchar_t gFolder[kPathSize];
+// A search for folders in a profile, in literal form so that any length can be searched.
+static wchar_t gPattern[kPathSize];
 
 static const wchar_t kProfileList[] =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
-// The folders in a profile where programs keep their data, the last two as systems before
-// the AppData folder name them.
-static const wchar_t* const kApplicationDataFolders[] = {L"AppData\\Roaming", L"AppData\\Local",
-                                                         L"AppData\\LocalLow", L"Application Data",
-                                                         L"Local Settings\\Application Data"};
-
-struct ShellFolder {
-    const wchar_t* value;
+// A folder by its name in a profile or in a registry key, and the owner visited with it.
+struct NamedFolder {
+    const wchar_t* name;
     const char* owner;
 };
 
-static const ShellFolder kShellFolders[] = {
+// The folders a profile holds where they have not been moved: where programs keep their data
+// (the last two as systems before the AppData folder name them), the programs installed for
+// the user alone, and the user's documents.
+static const NamedFolder kProfileFolders[] = {
+    {L"AppData\\Roaming", "a user's application data"},
+    {L"AppData\\Local", "a user's application data"},
+    {L"AppData\\LocalLow", "a user's application data"},
+    {L"Application Data", "a user's application data"},
+    {L"Local Settings\\Application Data", "a user's application data"},
+    {L"AppData\\Local\\Programs", "a user's programs"},
+    {L"Desktop", "a user's Desktop"},
+    {L"Documents", "a user's Documents"},
+    {L"Downloads", "a user's Downloads"},
+    {L"Pictures", "a user's Pictures"},
+    {L"Music", "a user's Music"},
+    {L"Videos", "a user's Videos"},
+};
+
+// Cloud-sync clients keep one folder per account directly in the profile, its name beginning
+// with the same word ("OneDrive", "OneDrive - <organisation>").
+static const wchar_t kSyncFolders[] = L"OneDrive*";
+
+// A user's shell folders as the values of the user's hive name them.
+static const NamedFolder kShellFolders[] = {
     {L"Desktop", "a user's Desktop"},
     {L"Personal", "a user's Documents"},
     {L"{374DE290-123F-4565-9164-39C4925E467B}", "a user's Downloads"},
     {L"My Pictures", "a user's Pictures"},
     {L"My Music", "a user's Music"},
     {L"My Video", "a user's Videos"},
+    {L"AppData", "a user's application data"},
+    {L"Local AppData", "a user's application data"},
+};
+
+// The shell folders shared by all users, as the same keys of the machine's registry name them.
+static const NamedFolder kCommonShellFolders[] = {
+    {L"Common Desktop", "the shared Desktop"},
+    {L"Common Documents", "the shared Documents"},
+    {L"{3D644C9B-1FB8-4F30-9B45-F670235F79C0}", "the shared Downloads"},
+    {L"CommonPictures", "the shared Pictures"},
+    {L"CommonMusic", "the shared Music"},
+    {L"CommonVideo", "the shared Videos"},
+    {L"Common AppData", "the shared application data"},
+    {L"Common Start Menu", "the shared Start Menu"},
+    {L"Common Programs", "the shared Start Menu"},
+    {L"Common Startup", "the shared Start Menu"},
+    {L"Common Administrative Tools", "the shared Start Menu"},
+    {L"Common Templates", "the shared Templates"},
 };
 
 // "User Shell Folders" names the folders with variables. "Shell Folders" holds them as the
@@ -103,17 +145,42 @@ static bool Join(wchar_t* path, const wchar_t* base, const wchar_t* name) {
     return true;
 }
 
+static bool IsSyncFolder(const WIN32_FIND_DATAW& entry) {
+    // The search also matches short names, so the name itself is checked, without the "*".
+    const size_t prefixLength = ARRAYSIZE(kSyncFolders) - 2;
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           _wcsnicmp(entry.cFileName, kSyncFolders, prefixLength) == 0;
+}
+
+// The cloud-sync folders directly in profile.
+static bool VisitSyncFolders(const Visitor& visitor, const wchar_t* profile) {
+    if (!Join(gFolder, profile, kSyncFolders)) {
+        return false;
+    }
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(LiteralPathOf(gFolder, gPattern) ? gPattern : gFolder, &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool stopped = false;
+    do {
+        stopped = IsSyncFolder(entry) && Join(gFolder, profile, entry.cFileName) &&
+                  Visit(visitor, gFolder, "a user's OneDrive", true);
+    } while (!stopped && FindNextFileW(search, &entry));
+    FindClose(search);
+    return stopped;
+}
+
 static bool VisitProfile(const Visitor& visitor, const wchar_t* profile) {
     if (Visit(visitor, profile, "a user's profile", true)) {
         return true;
     }
-    for (const wchar_t* name : kApplicationDataFolders) {
-        if (Join(gFolder, profile, name) &&
-            Visit(visitor, gFolder, "a user's application data", true)) {
+    for (const NamedFolder& folder : kProfileFolders) {
+        if (Join(gFolder, profile, folder.name) && Visit(visitor, gFolder, folder.owner, true)) {
             return true;
         }
     }
-    return false;
+    return VisitSyncFolders(visitor, profile);
 }
 
 // The folder a shell folder's value names for the user whose profile is at profile, or for
@@ -131,10 +198,29 @@ static bool ResolveShellFolder(const wchar_t* value, const wchar_t* profile, wch
                   static_cast<DWORD>(kPathSize - profileLength));
 }
 
-static bool VisitShellFoldersIn(const Visitor& visitor, HKEY key, const wchar_t* profile) {
-    for (const ShellFolder& folder : kShellFolders) {
-        if (ReadText(key, folder.value) && ResolveShellFolder(gValue, profile, gFolder) &&
-            Visit(visitor, gFolder, folder.owner, true)) {
+// The folders of the count in folders that key names.
+static bool VisitShellFoldersIn(const Visitor& visitor, HKEY key, const wchar_t* profile,
+                                const NamedFolder* folders, size_t count) {
+    for (size_t index = 0; index < count; ++index) {
+        if (ReadText(key, folders[index].name) && ResolveShellFolder(gValue, profile, gFolder) &&
+            Visit(visitor, gFolder, folders[index].owner, true)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The shell folders of the count in folders that the registry at root names, in view.
+static bool VisitShellFoldersOf(const Visitor& visitor, HKEY root, REGSAM view,
+                                const wchar_t* profile, const NamedFolder* folders, size_t count) {
+    for (const wchar_t* name : kShellFolderKeys) {
+        HKEY key;
+        if (RegOpenKeyExW(root, name, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
+            continue;
+        }
+        bool stopped = VisitShellFoldersIn(visitor, key, profile, folders, count);
+        RegCloseKey(key);
+        if (stopped) {
             return true;
         }
     }
@@ -142,19 +228,8 @@ static bool VisitShellFoldersIn(const Visitor& visitor, HKEY key, const wchar_t*
 }
 
 // The shell folders of the user whose registry hive is open as hive.
-static bool VisitShellFoldersOf(const Visitor& visitor, HKEY hive, const wchar_t* profile) {
-    for (const wchar_t* name : kShellFolderKeys) {
-        HKEY key;
-        if (RegOpenKeyExW(hive, name, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-            continue;
-        }
-        bool stopped = VisitShellFoldersIn(visitor, key, profile);
-        RegCloseKey(key);
-        if (stopped) {
-            return true;
-        }
-    }
-    return false;
+static bool VisitUsersShellFolders(const Visitor& visitor, HKEY hive, const wchar_t* profile) {
+    return VisitShellFoldersOf(visitor, hive, 0, profile, kShellFolders, ARRAYSIZE(kShellFolders));
 }
 
 // The user the profile list holds under sid: the profile and, while the user's hive is loaded
@@ -176,7 +251,7 @@ static bool VisitListedUser(const Visitor& visitor, HKEY list, REGSAM view, cons
     if (RegOpenKeyExW(HKEY_USERS, sid, 0, KEY_QUERY_VALUE, &hive) != ERROR_SUCCESS) {
         return false;
     }
-    bool stopped = VisitShellFoldersOf(visitor, hive, gProfile);
+    bool stopped = VisitUsersShellFolders(visitor, hive, gProfile);
     RegCloseKey(hive);
     return stopped;
 }
@@ -248,6 +323,11 @@ static bool VisitProfileList(const Visitor& visitor, REGSAM view) {
     return stopped;
 }
 
+static bool VisitCommonShellFolders(const Visitor& visitor, REGSAM view) {
+    return VisitShellFoldersOf(visitor, HKEY_LOCAL_MACHINE, view, NULL, kCommonShellFolders,
+                               ARRAYSIZE(kCommonShellFolders));
+}
+
 // The Windows directory of the system, which on a terminal server differs from the one the
 // running user sees.
 static bool VisitSystemWindowsDirectory(const Visitor& visitor) {
@@ -259,14 +339,15 @@ static bool VisitSystemWindowsDirectory(const Visitor& visitor) {
 bool VisitUserFolders(UserFolderVisitor visit, void* context) {
     const Visitor visitor = {visit, context};
     if (VisitSystemWindowsDirectory(visitor) ||
-        VisitShellFoldersOf(visitor, HKEY_CURRENT_USER, NULL)) {
+        VisitUsersShellFolders(visitor, HKEY_CURRENT_USER, NULL)) {
         return true;
     }
-    // A 32-bit process on a 64-bit system sees the one profile list in both views; the 64-bit
-    // view is read too in case a system keeps them apart.
+    // A 32-bit process on a 64-bit system sees the one profile list and the one set of shared
+    // shell folders in both views; the 64-bit view is read too in case a system keeps them
+    // apart.
     const REGSAM views[] = {0, KEY_WOW64_64KEY};
     for (REGSAM view : views) {
-        if (VisitProfileList(visitor, view)) {
+        if (VisitProfileList(visitor, view) || VisitCommonShellFolders(visitor, view)) {
             return true;
         }
     }

@@ -1,6 +1,6 @@
-// The folders of every user of the machine, as the system's profile list and the users' loaded
-// registry hives name them, and the system's own Windows directory: a staging root must never
-// be, hold or lie directly in one of them.
+// The folders of every user of the machine, as the system's profile list, the users' loaded
+// registry hives and the machine's shared shell folders name them, and the system's own Windows
+// directory: a staging root must never be, hold or lie directly in one of them.
 #pragma once
 
 #include "../common/common.h"

@@ -19,7 +19,9 @@ static void SetText(HKEY root, const wchar_t* key, const wchar_t* name, const st
 void RegisterOtherUser(const std::string& profile, const std::string& documents) {
     UnregisterOtherUser();
     SetText(HKEY_LOCAL_MACHINE, kProfileEntry, L"ProfileImagePath", profile);
-    SetText(HKEY_USERS, kShellFolders, L"Personal", documents);
+    if (!documents.empty()) {
+        SetText(HKEY_USERS, kShellFolders, L"Personal", documents);
+    }
 }
 
 void UnregisterOtherUser() {
