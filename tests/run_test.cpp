@@ -84,11 +84,12 @@ class Run : public ::testing::Test {
         DeleteFileA((WindowsDirectory() + "\\HOST.INI").c_str());
     }
     // Starts the staged executable in the Original role with a sample setup exiting with code.
-    LaunchResult Original(int code, const std::string& extra = "", const char* tempFolder = NULL) {
+    LaunchResult Original(int code, const std::string& extra = "", const char* tempFolder = NULL,
+                          const LaunchOptions* options = NULL) {
         std::string line = "\"" + setup + "selfclean.exe\" -1 \"" + setup + "sample_setup.exe " +
                            std::to_string(code) + "\" \"" + setup.substr(0, setup.size() - 1) +
                            "\" " + extra;
-        return Launch(line.c_str(), tempFolder != NULL ? tempFolder : temp.c_str());
+        return Launch(line.c_str(), tempFolder != NULL ? tempFolder : temp.c_str(), options);
     }
     void ExpectRemoved(const std::string& tempFolder) {
         EXPECT_FALSE(Exists(stage));
@@ -224,6 +225,27 @@ TEST_F(Run, CloneRoleStartedDirectly) {
     }
 }
 
+// An installer that reads selfclean's output through a pipe, and lets it inherit a handle to its
+// own log in the staged tree (shared for reading and writing, not for deletion): the Original
+// holds both until it ends, the Clone and its keeper neither.
+TEST_F(Run, CallersHandlesStayWithTheOriginal) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    LaunchOptions options = {NULL, NULL, NULL, false, false};
+    ASSERT_TRUE(CreatePipe(&options.outputReader, &options.output, &inheritable, 0));
+    WriteFile(stage + "data\\install.log");
+    options.passedOn =
+        CreateFileW(Wide(stage + "data\\install.log").c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(options.passedOn, INVALID_HANDLE_VALUE);
+    LaunchResult result = Original(0, "", NULL, &options);
+    CloseHandle(options.outputReader);
+    EXPECT_EQ(result.exitCode, 0u);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    EXPECT_TRUE(result.outputClosedAtCloneEnd);
+    ExpectRemoved(temp);
+}
+
 // A user profile named in another script holds the temporary folder; installers stage into
 // folders named in any script.
 TEST_F(Run, ExecutableStagedInFoldersNamedInOtherScripts) {
@@ -325,18 +347,23 @@ static DWORD WINAPI ReleaseASecondAfterTheRemovalBegins(void* context) {
     return 0;
 }
 
-// As a scanner holds what the installer has just written: one file shared for deletion, one not.
-TEST_F(Run, StagedFilesHeldForAMomentStillGo) {
-    HeldFiles held;
-    held.removalSign = setup + "selfclean.exe";
-    held.handles[0] =
+// As a scanner holds what the installer has just written: one file shared for deletion, one not,
+// released a second after the Clone has begun its removal.
+static HANDLE HoldForAMoment(const std::string& stage, const std::string& setup, HeldFiles* held) {
+    held->removalSign = setup + "selfclean.exe";
+    held->handles[0] =
         CreateFileW(Wide(stage + "data\\deep\\er\\file.bin").c_str(), GENERIC_READ,
                     FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
-    held.handles[1] = CreateFileW(Wide(stage + "data\\readonly.txt").c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(held.handles[0], INVALID_HANDLE_VALUE);
-    ASSERT_NE(held.handles[1], INVALID_HANDLE_VALUE);
-    HANDLE releaser = CreateThread(NULL, 0, ReleaseASecondAfterTheRemovalBegins, &held, 0, NULL);
+    held->handles[1] = CreateFileW(Wide(stage + "data\\readonly.txt").c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(held->handles[0], INVALID_HANDLE_VALUE);
+    EXPECT_NE(held->handles[1], INVALID_HANDLE_VALUE);
+    return CreateThread(NULL, 0, ReleaseASecondAfterTheRemovalBegins, held, 0, NULL);
+}
+
+TEST_F(Run, StagedFilesHeldForAMomentStillGo) {
+    HeldFiles held;
+    HANDLE releaser = HoldForAMoment(stage, setup, &held);
     LaunchResult result = Original(0);
     WaitForSingleObject(releaser, INFINITE);
     CloseHandle(releaser);
@@ -344,6 +371,25 @@ TEST_F(Run, StagedFilesHeldForAMomentStillGo) {
     ASSERT_TRUE(result.cloneSeen);
     EXPECT_EQ(result.cloneExitCode, 0u);
     ExpectRemoved(temp);
+}
+
+// Process managers run what they start in a job that ends its processes when it closes, here as
+// soon as the Original has ended, while the Clone still waits for a held file: the Clone has left
+// the job. A job that refuses that keeps it, and is closed only at the end.
+TEST_F(Run, CloneLeavesTheCallersJobWhereTheJobAllows) {
+    for (bool allowsBreakaway : {true, false}) {
+        HeldFiles held;
+        HANDLE releaser = HoldForAMoment(stage, setup, &held);
+        LaunchOptions options = {NULL, NULL, NULL, true, allowsBreakaway};
+        LaunchResult result = Original(0, "", NULL, &options);
+        WaitForSingleObject(releaser, INFINITE);
+        CloseHandle(releaser);
+        EXPECT_EQ(result.exitCode, 0u) << allowsBreakaway;
+        ASSERT_TRUE(result.cloneSeen) << allowsBreakaway;
+        EXPECT_EQ(result.cloneExitCode, 0u) << allowsBreakaway;
+        ExpectRemoved(temp);
+        Stage("stage", "setup");
+    }
 }
 
 // The staged tree holds the temporary folder, where the Clone's own copy lies.

@@ -67,7 +67,44 @@ static DWORD AwaitWatchingChild(Watched process, bool (*matches)(const wchar_t*)
     return exitCode;
 }
 
-static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched* process) {
+static const LaunchOptions kPlainCaller = {NULL, NULL, NULL, false, false};
+
+// A job that ends its processes when it closes, as process managers run what they start.
+static HANDLE KillingJob(bool allowBreakaway) {
+    HANDLE job = CreateJobObjectW(NULL, NULL);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof(limits));
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | (allowBreakaway ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0);
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+    return job;
+}
+
+// Starts the program as options say, in *job when they ask for one.
+static bool StartAs(wchar_t* line, const LaunchOptions& options, PROCESS_INFORMATION* started,
+                    HANDLE* job) {
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (options.output != NULL) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = options.output;
+    }
+    BOOL inherit = options.output != NULL || options.passedOn != NULL;
+    *job = options.inJob ? KillingJob(options.jobAllowsBreakaway) : NULL;
+    if (!CreateProcessW(NULL, line, NULL, NULL, inherit, CREATE_SUSPENDED, NULL, NULL, &startup,
+                        started)) {
+        return false;
+    }
+    if (*job != NULL) {
+        AssignProcessToJobObject(*job, started->hProcess);
+    }
+    ResumeThread(started->hThread);
+    return true;
+}
+
+static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched* process,
+                  const LaunchOptions& options = kPlainCaller, HANDLE* job = NULL) {
     static wchar_t savedTmp[32768];
     static wchar_t savedTemp[32768];
     savedTmp[0] = savedTemp[0] = L'\0';
@@ -79,12 +116,12 @@ static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched
     }
     static wchar_t line[32768];
     lstrcpynW(line, commandLine, 32768);
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
     PROCESS_INFORMATION started;
-    bool ok =
-        CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started) != FALSE;
+    HANDLE startedJob;
+    bool ok = StartAs(line, options, &started, &startedJob);
+    if (job != NULL) {
+        *job = startedJob;
+    }
     SetEnvironmentVariableW(L"TMP", savedTmp);
     SetEnvironmentVariableW(L"TEMP", savedTemp);
     if (ok) {
@@ -94,16 +131,31 @@ static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched
     return ok;
 }
 
+// Whether the pipe has no writer left.
+static bool IsPipeClosed(HANDLE reader) {
+    return !PeekNamedPipe(reader, NULL, 0, NULL, NULL, NULL) && GetLastError() == ERROR_BROKEN_PIPE;
+}
+
 // Waits for an Original that has started, for the Clone it hands off to and for the program
-// that holds the Clone's copy open after the Clone's end.
-static LaunchResult AwaitOriginal(Watched original) {
-    LaunchResult result = {true, 0, false, 0};
+// that holds the Clone's copy open after the Clone's end. The job, if any, is closed once the
+// Original has ended.
+static LaunchResult AwaitOriginal(Watched original, const LaunchOptions& options = kPlainCaller,
+                                  HANDLE job = NULL) {
+    LaunchResult result = {true, 0, false, 0, false};
     Watched clone;
     result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
+    if (job != NULL && options.jobAllowsBreakaway) {
+        CloseHandle(job);
+    }
     if (clone.handle != NULL) {
         result.cloneSeen = true;
         Watched keeper;
         result.cloneExitCode = AwaitWatchingChild(clone, IsKeeperImage, &keeper);
+        if (options.outputReader != NULL) {
+            result.outputClosedAtCloneEnd = IsPipeClosed(options.outputReader) &&
+                                            keeper.handle != NULL &&
+                                            WaitForSingleObject(keeper.handle, 0) == WAIT_TIMEOUT;
+        }
         if (keeper.handle != NULL) {
             WaitForSingleObject(keeper.handle, 120000);
             CloseHandle(keeper.handle);
@@ -112,17 +164,30 @@ static LaunchResult AwaitOriginal(Watched original) {
     return result;
 }
 
-LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder) {
+LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder,
+                    const LaunchOptions* options) {
+    const LaunchOptions& caller = options != NULL ? *options : kPlainCaller;
     Watched original;
-    if (!Start(commandLine, tempFolder, &original)) {
-        LaunchResult notStarted = {false, 0, false, 0};
+    HANDLE job;
+    bool started = Start(commandLine, tempFolder, &original, caller, &job);
+    for (HANDLE handle : {caller.output, caller.passedOn}) {
+        if (handle != NULL) {
+            CloseHandle(handle);
+        }
+    }
+    if (!started) {
+        LaunchResult notStarted = {false, 0, false, 0, false};
         return notStarted;
     }
-    return AwaitOriginal(original);
+    LaunchResult result = AwaitOriginal(original, caller, job);
+    if (job != NULL && !caller.jobAllowsBreakaway) {
+        CloseHandle(job);
+    }
+    return result;
 }
 
 InstallerResult LaunchInstaller(const wchar_t* commandLine, const wchar_t* tempFolder) {
-    InstallerResult result = {false, 0, false, {false, 0, false, 0}};
+    InstallerResult result = {false, 0, false, {false, 0, false, 0, false}};
     Watched installer;
     result.started = Start(commandLine, tempFolder, &installer);
     if (!result.started) {
@@ -144,9 +209,10 @@ static std::wstring WideFromUtf8(const char* text) {
     return wide;
 }
 
-LaunchResult Launch(const char* commandLine, const char* tempFolder) {
+LaunchResult Launch(const char* commandLine, const char* tempFolder, const LaunchOptions* options) {
     std::wstring folder = tempFolder != NULL ? WideFromUtf8(tempFolder) : L"";
-    return Launch(WideFromUtf8(commandLine).c_str(), tempFolder != NULL ? folder.c_str() : NULL);
+    return Launch(WideFromUtf8(commandLine).c_str(), tempFolder != NULL ? folder.c_str() : NULL,
+                  options);
 }
 
 InstallerResult LaunchInstaller(const char* commandLine, const char* tempFolder) {

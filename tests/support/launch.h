@@ -11,12 +11,32 @@ struct LaunchResult {
     // Whether a Clone (a child running from a Del*.TMP copy) was seen, and how it ended.
     bool cloneSeen;
     DWORD cloneExitCode;
+    // With LaunchOptions::outputReader: whether its pipe had no writer left once the Clone had
+    // ended, while the program it hands its copy on to still ran.
+    bool outputClosedAtCloneEnd;
+};
+
+// What a caller other than a plain one passes on to the program it starts. Launch closes its
+// own copies of the handles once the program has started.
+struct LaunchOptions {
+    // An inheritable pipe's write end, passed on as standard output and error.
+    HANDLE output;
+    // The read end of that pipe, not inheritable.
+    HANDLE outputReader;
+    // Another inheritable handle passed on, or NULL.
+    HANDLE passedOn;
+    // Starts the program in a job that ends its processes when it closes. With breakaway allowed
+    // the job is closed as soon as the program ends; without, once everything has ended.
+    bool inJob;
+    bool jobAllowsBreakaway;
 };
 
 // tempFolder, when not NULL, becomes TMP and TEMP of the started program.
-LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder);
+LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder,
+                    const LaunchOptions* options = NULL);
 // The same with a command line and folder in UTF-8.
-LaunchResult Launch(const char* commandLine, const char* tempFolder);
+LaunchResult Launch(const char* commandLine, const char* tempFolder,
+                    const LaunchOptions* options = NULL);
 
 struct InstallerResult {
     bool started;
