@@ -66,10 +66,10 @@ bool StartProcess(const wchar_t* program, wchar_t* commandLine, DWORD flags, con
     STARTUPINFOEXW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.StartupInfo.cb = sizeof(startup.StartupInfo);
+    // No standard handles: the caller's, a pipe it reads to the end say, stay with it.
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     DWORD_PTR room[kAttributeListRoom / sizeof(DWORD_PTR)];
     if (passed > 0) {
-        // No standard handles: the caller's, a pipe it reads to the end say, stay with it.
-        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
         if (ListHandles(&startup, room, valid, passed)) {
             startup.StartupInfo.cb = sizeof(startup);
             flags |= EXTENDED_STARTUPINFO_PRESENT;
