@@ -34,6 +34,19 @@ static wchar_t gFound[kPathSize];
 // The literal form of a path, for opening it whatever its length.
 static wchar_t gLiteral[kPathSize];
 
+// Identities read during one check. The rules' folders share most of their ancestors (the drive,
+// the profiles folder, a profile), and each identity costs the file system several requests.
+// Paths shorter than kCachedPathSize are kept, the oldest given up first.
+const int kCachedIdentities = 64;
+const int kCachedPathSize = MAX_PATH;
+struct CachedIdentity {
+    wchar_t path[kCachedPathSize];
+    FolderIdentity identity;
+};
+static CachedIdentity gCachedIdentities[kCachedIdentities];
+static int gCachedCount;
+static int gNextCached;
+
 // The last backslash of path; NULL when there is none.
 static wchar_t* LastSeparator(wchar_t* path) {
     wchar_t* last = NULL;
@@ -71,6 +84,25 @@ static bool IdentifyFolder(const wchar_t* path, FolderIdentity* identity) {
     return read;
 }
 
+// The identity of a folder as IdentifyFolder reads it, once per check.
+static void RecallIdentity(const wchar_t* path, FolderIdentity* identity) {
+    for (int i = 0; i < gCachedCount; ++i) {
+        if (wcscmp(gCachedIdentities[i].path, path) == 0) {
+            *identity = gCachedIdentities[i].identity;
+            return;
+        }
+    }
+    IdentifyFolder(path, identity);
+    size_t length = wcslen(path);
+    if (length < static_cast<size_t>(kCachedPathSize)) {
+        CachedIdentity& cached = gCachedIdentities[gNextCached];
+        memcpy(cached.path, path, (length + 1) * sizeof(wchar_t));
+        cached.identity = *identity;
+        gNextCached = (gNextCached + 1) % kCachedIdentities;
+        gCachedCount += gCachedCount < kCachedIdentities ? 1 : 0;
+    }
+}
+
 static bool DescribeFolder(const wchar_t* path, Folder* folder) {
     DWORD length = GetFullPathNameW(path, kPathSize, folder->path, NULL);
     if (length == 0 || length >= static_cast<DWORD>(kPathSize)) {
@@ -81,7 +113,7 @@ static bool DescribeFolder(const wchar_t* path, Folder* folder) {
     if (last != NULL && last[1] == L'\0' && last > folder->path + 2) {
         *last = L'\0';
     }
-    IdentifyFolder(folder->path, &folder->identity);
+    RecallIdentity(folder->path, &folder->identity);
     return true;
 }
 
@@ -93,7 +125,7 @@ static bool MoveUp(Folder* folder) {
     }
     bool driveRoot = last == folder->path + 2 && folder->path[1] == L':';
     last[driveRoot ? 1 : 0] = L'\0';
-    IdentifyFolder(folder->path, &folder->identity);
+    RecallIdentity(folder->path, &folder->identity);
     return true;
 }
 
@@ -281,6 +313,8 @@ static bool IsUncheckable() {
 }
 
 bool IsProtectedFolder(const wchar_t* folder) {
+    gCachedCount = 0;
+    gNextCached = 0;
     if (!DescribeRoot(folder)) {
         Trace("Staging folder kept: its full path is unknown\r\n");
         return true;
