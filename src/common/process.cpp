@@ -69,11 +69,9 @@ bool StartProcess(const wchar_t* program, wchar_t* commandLine, DWORD flags, con
     // No standard handles: the caller's, a pipe it reads to the end say, stay with it.
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
     DWORD_PTR room[kAttributeListRoom / sizeof(DWORD_PTR)];
-    if (passed > 0) {
-        if (ListHandles(&startup, room, valid, passed)) {
-            startup.StartupInfo.cb = sizeof(startup);
-            flags |= EXTENDED_STARTUPINFO_PRESENT;
-        }
+    if (passed > 0 && ListHandles(&startup, room, valid, passed)) {
+        startup.StartupInfo.cb = sizeof(startup);
+        flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
     bool created =
         CreateOutsideJob(program, commandLine, passed > 0, flags, folder, &startup, started);
