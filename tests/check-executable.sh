@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the shipped executable: 32-bit, GUI subsystem, at most 20 KiB, only the four allowed
+# Checks the shipped executable: 32-bit, GUI subsystem, at most 24 KiB, only the four allowed
 # imports, hardened (relocations with a random base, non-executable data, structured exception
 # handlers allowed), a US English, code page 1252 version block whose texts cannot make the
 # system take it for an installer, and no zero-filled buffers stored in the file.
@@ -13,7 +13,7 @@ sections=$("$objdump" -h "$exe")
 grep -q 'file format pei-i386' <<<"$headers" || fail "not a 32-bit image"
 grep -Eq '^Subsystem[[:space:]]+00000002' <<<"$headers" || fail "not the GUI subsystem"
 size=$(stat -c %s "$exe")
-[ "$size" -le 20480 ] || fail "$size bytes, more than 20 KiB"
+[ "$size" -le 24576 ] || fail "$size bytes, more than 24 KiB"
 imports=$(grep 'DLL Name:' <<<"$headers" | awk '{print toupper($3)}' | sort -u | tr '\n' ' ')
 for dll in $imports; do
     case "$dll" in
