@@ -11,6 +11,10 @@ echo keep >"$links/target/readonly.txt"
 chmod a-w "$links/target/readonly.txt"
 echo staged >"$links/stage/setup/file.txt"
 ln -s ../../target "$links/stage/setup/outside"
+# The same, for the walk on a file system that cannot tell attributes and reparse tag together.
+mkdir -p "$links/fat/setup"
+echo staged >"$links/fat/setup/file.txt"
+ln -s ../../target "$links/fat/setup/outside"
 
 # For the staging root guard: "staged" is a link to a folder beside it, "alias" a link to a
 # profile folder, so that a folder directly in the profile is reached by another path.
@@ -27,6 +31,14 @@ echo keep >"$links/swap/swap-target/keep.txt"
 echo staged >"$links/swap/stage/victim/staged.txt"
 echo staged >"$links/swap/stage/file.txt"
 ln -s swap-target "$links/swap/spare"
+
+# For the walk's reopening of a held folder: "spare" is a link to reopen-target\, which a test
+# moves in place of the held folder before the walk opens it again for deletion.
+mkdir -p "$links/reopen/stage/held" "$links/reopen/reopen-target"
+echo keep >"$links/reopen/reopen-target/keep.txt"
+echo staged >"$links/reopen/stage/held/staged.txt"
+echo staged >"$links/reopen/stage/file.txt"
+ln -s reopen-target "$links/reopen/spare"
 
 # For the read-only folder above a staging root.
 mkdir -p "$links/above/tree/sub"

@@ -70,7 +70,9 @@ class Walk : public ::testing::Test {
     }
     void TearDown() override {
         gBeforeEnteringFolder = NULL;
+        gBeforeReopeningFolder = NULL;
         gSetInformationStandIn = NULL;
+        gQueryInformationStandIn = NULL;
     }
     std::string base;
     std::wstring wideBase, tree;
@@ -245,40 +247,165 @@ TEST_F(Walk, EntriesHeldForAMomentGoAllTheSame) {
     }
 }
 
-static SetInformationCall gSystemSetInformation;
-static bool gDeleteAtOnce;
-static int gAtOnceCalls;
+const int kBasic = 4, kDisposition = 13, kAttributeTag = 35, kDispositionEx = 64;
+const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
+// Answered by the stand-in as a system that deletes at once would.
+const LONG kDeletesAtOnce = 0;
+// Passed to the system: Wine refuses the deletion at once.
+const LONG kAsTheSystemAnswers = 1;
 
-// The system's call, counting the deletions asked at once. Where gDeleteAtOnce is set, it takes
-// them as a system that has them would, by the classic means Wine has.
+static SetInformationCall gSystemSetInformation;
+static SetInformationCall gSystemQueryInformation;
+static LONG gAtOnceAnswer;
+static int gAtOnceCalls;
+static int gAttributeWrites;
+static bool gRefuseSettingReadOnly;
+
+static void UseStandIns(SetInformationCall set, SetInformationCall query) {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    gSystemSetInformation = reinterpret_cast<SetInformationCall>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+    gSystemQueryInformation = reinterpret_cast<SetInformationCall>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryInformationFile")));
+    gSetInformationStandIn = set;
+    gQueryInformationStandIn = query;
+    gAtOnceAnswer = kAsTheSystemAnswers;
+    gAtOnceCalls = 0;
+    gAttributeWrites = 0;
+    gRefuseSettingReadOnly = false;
+}
+
+// The system's call, counting the deletions asked at once and the attributes written. The
+// deletion at once is answered with gAtOnceAnswer, or taken by the classic means Wine has.
 static LONG WINAPI CountingSetInformation(HANDLE file, void* io, void* information, ULONG length,
                                           int informationClass) {
-    const int kDisposition = 13, kDispositionEx = 64;
-    gAtOnceCalls += informationClass == kDispositionEx ? 1 : 0;
-    if (informationClass != kDispositionEx || !gDeleteAtOnce) {
+    if (informationClass == kBasic) {
+        ++gAttributeWrites;
+        DWORD attributes = static_cast<FILE_BASIC_INFO*>(information)->FileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && gRefuseSettingReadOnly) {
+            return kStatusAccessDenied;
+        }
+    }
+    if (informationClass != kDispositionEx) {
         return gSystemSetInformation(file, io, information, length, informationClass);
+    }
+    ++gAtOnceCalls;
+    if (gAtOnceAnswer == kAsTheSystemAnswers) {
+        return gSystemSetInformation(file, io, information, length, informationClass);
+    }
+    if (gAtOnceAnswer != kDeletesAtOnce) {
+        return gAtOnceAnswer;
     }
     FILE_DISPOSITION_INFO disposition = {TRUE};
     return gSystemSetInformation(file, io, &disposition, sizeof(disposition), kDisposition);
 }
 
-// Wine refuses the deletion at once, as older systems and other file systems do: asked once, then
-// the classic way for the rest. Where the system has it, every entry goes that way.
-TEST_F(Walk, DeletionAtOnceIsAskedForOnceWhereRefusedAndUsedWhereTheSystemHasIt) {
-    gSystemSetInformation = reinterpret_cast<SetInformationCall>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
-    gSetInformationStandIn = CountingSetInformation;
-    for (bool atOnce : {false, true}) {
+// Where the system or the file system does not know the deletion at once, whatever it answers,
+// it is asked once and the classic way is taken for the rest; where it has it, every entry goes
+// that way.
+TEST_F(Walk, DeletionAtOnceIsAskedForOnceWhereNotKnownAndUsedWhereTheSystemHasIt) {
+    UseStandIns(CountingSetInformation, NULL);
+    // Not implemented (Wine), invalid information class, invalid parameter, not supported, invalid
+    // device request (redirectors), and a status nobody knows.
+    static const LONG kAnswers[] = {kDeletesAtOnce,
+                                    kAsTheSystemAnswers,
+                                    static_cast<LONG>(0xC0000003),
+                                    static_cast<LONG>(0xC000000D),
+                                    static_cast<LONG>(0xC00000BB),
+                                    static_cast<LONG>(0xC0000010),
+                                    static_cast<LONG>(0xC0DE0001)};
+    for (LONG answer : kAnswers) {
         MakeFolders(base + "tree\\a\\b");
         for (int i = 0; i < 5; ++i) {
             WriteFile(tree + L"a\\f" + std::to_wstring(i) + L".txt");
         }
-        gDeleteAtOnce = atOnce;
+        gAtOnceAnswer = answer;
         gAtOnceCalls = 0;
         DeleteTree(tree);
-        EXPECT_FALSE(Exists(tree)) << atOnce;
-        EXPECT_EQ(gAtOnceCalls, atOnce ? 8 : 1) << "five files and three folders";
+        EXPECT_FALSE(Exists(tree)) << std::hex << answer;
+        EXPECT_EQ(gAtOnceCalls, answer == kDeletesAtOnce ? 8 : 1) << "five files, three folders";
     }
+}
+
+// The system's FindFirstFileNameW, missing under Wine, is lent by this test's SystemProcedure:
+// it lists the file's own name, then gOtherName, as Windows does, without the volume's root.
+static std::wstring gOtherName;
+static HANDLE gNameSearch;
+static WIN32_FIND_DATAW gNameSearchEntry;
+
+static HANDLE WINAPI FirstFileName(LPCWSTR path, DWORD, LPDWORD capacity, PWSTR name) {
+    std::wstring own = std::wstring(path).substr(wcslen(L"\\\\?\\S:"));
+    EXPECT_LT(own.size(), *capacity);
+    wcscpy(name, own.c_str());
+    // A search handle, for the caller's FindClose.
+    gNameSearch = FindFirstFileW(L"S:\\*", &gNameSearchEntry);
+    return gNameSearch;
+}
+
+static BOOL WINAPI NextFileName(HANDLE search, LPDWORD capacity, PWSTR name) {
+    EXPECT_EQ(search, gNameSearch);
+    if (gOtherName.empty()) {
+        SetLastError(ERROR_HANDLE_EOF);
+        return FALSE;
+    }
+    EXPECT_LT(gOtherName.size(), *capacity);
+    wcscpy(name, gOtherName.c_str());
+    gOtherName.clear();
+    return TRUE;
+}
+
+void* SystemProcedure(const wchar_t* module, const char* name) {
+    if (strcmp(name, "FindFirstFileNameW") == 0) {
+        return reinterpret_cast<void*>(FirstFileName);
+    }
+    if (strcmp(name, "FindNextFileNameW") == 0) {
+        return reinterpret_cast<void*>(NextFileName);
+    }
+    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name));
+}
+
+// A staged name of a read-only file that also has a name outside the tree: the file stays as it
+// was. The bit is given back through the handle, else through the other name; where the system
+// deletes at once, it is not cleared at all.
+TEST_F(Walk, StagedNameOfAReadOnlyFileOutsideLeavesThatFileAsItWas) {
+    UseStandIns(CountingSetInformation, NULL);
+    std::wstring outside = wideBase + L"outside.txt";
+    WriteFile(base + "outside.txt", "keep");
+    SetReadOnly(outside);
+    for (int round = 0; round < 3; ++round) {
+        MakeFolder(tree + L"a");
+        ASSERT_TRUE(
+            CreateHardLinkW(Long(tree + L"a\\linked.txt").c_str(), Long(outside).c_str(), NULL));
+        gRefuseSettingReadOnly = round == 1;
+        gAtOnceAnswer = round == 2 ? kDeletesAtOnce : kAsTheSystemAnswers;
+        gAttributeWrites = 0;
+        gOtherName = outside.substr(wcslen(L"S:"));
+        ClearTraceLines();
+        DeleteTree(tree);
+        EXPECT_EQ(ReadFile(base + "outside.txt"), "keep") << round;
+        EXPECT_NE(Attributes(outside) & FILE_ATTRIBUTE_READONLY, 0u) << round;
+        if (round < 2) {
+            EXPECT_FALSE(Exists(tree)) << round;
+            EXPECT_TRUE(TraceLines().empty()) << round;
+        } else {
+            EXPECT_EQ(gAttributeWrites, 0);
+            // Wine cannot delete a read-only name at once: the tree stays for the next round.
+            RemoveAll(base + "tree");
+        }
+        MakeFolder(tree);
+    }
+}
+
+// FAT and exFAT refuse to tell attributes and reparse tag together.
+static int gAttributeTagQueries;
+
+static LONG WINAPI QueryAsFat(HANDLE file, void* io, void* information, ULONG length,
+                              int informationClass) {
+    if (informationClass == kAttributeTag) {
+        ++gAttributeTagQueries;
+        return static_cast<LONG>(0xC000000D);
+    }
+    return gSystemQueryInformation(file, io, information, length, informationClass);
 }
 
 TEST_F(Walk, FolderHeldWithoutDeleteSharingIsEmptied) {
@@ -302,21 +429,29 @@ TEST_F(Walk, MissingFolderIsTraced) {
     EXPECT_EQ(TraceLines().size(), 1u);
 }
 
-// make-links.sh has prepared S:\links\stage\setup\ with a link "outside" to S:\links\target\,
-// which holds keep.txt, and a read-only file.
+// make-links.sh has prepared S:\links\stage\setup\ and S:\links\fat\setup\, each with a link
+// "outside" to S:\links\target\, which holds keep.txt and a read-only file. The second is walked
+// as on a file system that cannot tell attributes and reparse tag together.
 TEST_F(Walk, FolderLinkIsNeverEntered) {
     std::wstring target = L"S:\\links\\target\\";
     ASSERT_TRUE(Exists(target + L"keep.txt"));
-    ASSERT_NE(Attributes(L"S:\\links\\stage\\setup\\outside") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EnforceRedirectionTrust();
-    DeleteTree(std::wstring(L"S:\\links\\stage\\"));
-    EXPECT_TRUE(Exists(target + L"keep.txt"));
-    EXPECT_TRUE(Exists(target + L"readonly.txt"));
-    EXPECT_NE(Attributes(target + L"readonly.txt") & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_FALSE(Exists(L"S:\\links\\stage\\setup\\file.txt"));
-    // The link itself goes where a handle can show it; Wine's handles show its target.
-    EXPECT_TRUE(!Exists(L"S:\\links\\stage\\setup\\outside") ||
-                Traced("Entry kept: it cannot be told from a link's target\r\n"));
+    for (bool fat : {false, true}) {
+        std::wstring stage = fat ? L"S:\\links\\fat\\" : L"S:\\links\\stage\\";
+        ASSERT_NE(Attributes(stage + L"setup\\outside") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+        UseStandIns(NULL, fat ? QueryAsFat : NULL);
+        gAttributeTagQueries = 0;
+        ClearTraceLines();
+        DeleteTree(stage);
+        EXPECT_TRUE(Exists(target + L"keep.txt"));
+        EXPECT_TRUE(Exists(target + L"readonly.txt"));
+        EXPECT_NE(Attributes(target + L"readonly.txt") & FILE_ATTRIBUTE_READONLY, 0u);
+        EXPECT_FALSE(Exists(stage + L"setup\\file.txt")) << fat;
+        EXPECT_EQ(gAttributeTagQueries, fat ? 1 : 0) << "asked once, not for every entry";
+        // The link itself goes where a handle can show it; Wine's handles show its target.
+        EXPECT_TRUE(!Exists(stage + L"setup\\outside") ||
+                    Traced("Entry kept: it cannot be told from a link's target\r\n"));
+    }
 }
 
 // make-links.sh has prepared S:\links\swap\ with stage\victim\ and "spare", a link to
@@ -340,4 +475,33 @@ TEST_F(Walk, FolderSwappedForALinkAfterTheListingIsNotEntered) {
     EXPECT_TRUE(Exists(swap + L"stage\\victim\\keep.txt"));
     EXPECT_TRUE(Exists(swap + L"away\\staged.txt"));
     EXPECT_FALSE(Exists(swap + L"stage\\file.txt"));
+}
+
+// make-links.sh has prepared S:\links\reopen\ with stage\held\ and "spare", a link to
+// reopen-target\, which holds keep.txt. held is emptied while another handle denies its
+// deletion; that handle closes and spare is moved in its place before the walk opens it again.
+static HANDLE gHeldFolder;
+
+static void SwapHeldForLink(const wchar_t* folder) {
+    std::wstring path = folder;
+    if (path.size() >= 5 && path.compare(path.size() - 5, 5, L"held\\") == 0) {
+        CloseHandle(gHeldFolder);
+        MoveFileW(L"\\\\?\\S:\\links\\reopen\\stage\\held", L"\\\\?\\S:\\links\\reopen\\away");
+        MoveFileW(L"\\\\?\\S:\\links\\reopen\\spare", L"\\\\?\\S:\\links\\reopen\\stage\\held");
+    }
+}
+
+TEST_F(Walk, FolderSwappedBeforeItIsOpenedAgainForDeletionIsKept) {
+    std::wstring reopen = L"S:\\links\\reopen\\";
+    ASSERT_TRUE(Exists(reopen + L"spare\\keep.txt"));
+    gHeldFolder = CreateFileW(Long(reopen + L"stage\\held").c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    ASSERT_NE(gHeldFolder, INVALID_HANDLE_VALUE);
+    gBeforeReopeningFolder = SwapHeldForLink;
+    DeleteTree(reopen + L"stage\\");
+    EXPECT_TRUE(Exists(reopen + L"stage\\held\\keep.txt"));
+    EXPECT_TRUE(Exists(reopen + L"away"));
+    EXPECT_FALSE(Exists(reopen + L"away\\staged.txt"));
+    EXPECT_FALSE(Exists(reopen + L"stage\\file.txt"));
 }

@@ -32,10 +32,8 @@ const FILE_INFORMATION_CLASS kFileDispositionInformationEx =
     static_cast<FILE_INFORMATION_CLASS>(64);
 const ULONG kPosixDeletion = FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS |
                              FILE_DISPOSITION_FLAG_IGNORE_READONLY_ATTRIBUTE;
-const NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002);
-const NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003);
-const NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000D);
-const NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BB);
+const NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022);
+const NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121);
 const NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
 const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
@@ -48,6 +46,8 @@ typedef NTSTATUS(WINAPI* FileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, U
 typedef ULONG(WINAPI* StatusToErrorCall)(NTSTATUS);
 typedef NTSTATUS(WINAPI* LastStatusCall)();
 typedef BOOL(WINAPI* SetMitigationPolicyCall)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+typedef HANDLE(WINAPI* FindFirstNameCall)(LPCWSTR, DWORD, LPDWORD, PWSTR);
+typedef BOOL(WINAPI* FindNextNameCall)(HANDLE, LPDWORD, PWSTR);
 
 // A subfolder still to enter, kept in its level's chunk over the entries already handled.
 struct Pending {
@@ -79,7 +79,9 @@ struct Level {
 };
 
 void (*gBeforeEnteringFolder)(const wchar_t* folder) = NULL;
+void (*gBeforeReopeningFolder)(const wchar_t* folder) = NULL;
 SetInformationCall gSetInformationStandIn = NULL;
+SetInformationCall gQueryInformationStandIn = NULL;
 
 static WCHAR gPath[kPathSize];
 static BYTE gListing[kListingSize] __attribute__((aligned(8)));
@@ -94,6 +96,13 @@ static DWORD gRetryTimeLeft;
 // Set once the system has refused the deletion at once: the rest of the removal deletes the
 // classic way, without asking again.
 static bool gClassicDeletion;
+// Set once the file system has refused to tell attributes and reparse tag together (FAT and
+// exFAT have no such query): the rest of the removal reads the attributes alone.
+static bool gBasicAttributes;
+// Another name of a file with several, volume root included: where the read-only bit that the
+// classic deletion had to clear cannot be given back through the handle, it is given back
+// through this name once the handle is closed. Empty when there is nothing to give back.
+static WCHAR gOtherName[kPathSize];
 // Whether the root's removal was reported done.
 static bool gRootRemoved;
 
@@ -121,6 +130,9 @@ static bool LoadHandleCalls() {
     }
     if (gSetInformationStandIn != NULL) {
         gSetInformation = reinterpret_cast<FileInformationCall>(gSetInformationStandIn);
+    }
+    if (gQueryInformationStandIn != NULL) {
+        gQueryInformation = reinterpret_cast<FileInformationCall>(gQueryInformationStandIn);
     }
     return true;
 }
@@ -189,17 +201,35 @@ static bool IsDeletePending() {
     return gLastStatus() == kStatusDeletePending;
 }
 
+// Reads the attributes an open handle shows, the reparse bit included.
+static bool ReadAttributes(HANDLE file, DWORD* attributes) {
+    IO_STATUS_BLOCK io;
+    if (!gBasicAttributes) {
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        if (NT_SUCCESS(
+                gQueryInformation(file, &io, &tag, sizeof(tag), FileAttributeTagInformation))) {
+            *attributes = tag.FileAttributes;
+            return true;
+        }
+    }
+    FILE_BASIC_INFO basic;
+    if (!NT_SUCCESS(gQueryInformation(file, &io, &basic, sizeof(basic), FileBasicInformation))) {
+        return false;
+    }
+    gBasicAttributes = true;
+    *attributes = basic.FileAttributes;
+    return true;
+}
+
 // Reads the attributes and the identity on its volume that an open handle shows.
 static bool ReadEntry(HANDLE file, DWORD* attributes, LONGLONG* id) {
     IO_STATUS_BLOCK io;
-    FILE_ATTRIBUTE_TAG_INFO tag;
     LARGE_INTEGER internal;
-    if (!NT_SUCCESS(gQueryInformation(file, &io, &tag, sizeof(tag), FileAttributeTagInformation)) ||
+    if (!ReadAttributes(file, attributes) ||
         !NT_SUCCESS(
             gQueryInformation(file, &io, &internal, sizeof(internal), FileInternalInformation))) {
         return false;
     }
-    *attributes = tag.FileAttributes;
     *id = internal.QuadPart;
     return true;
 }
@@ -212,45 +242,121 @@ static bool IsListedEntry(HANDLE file, LONGLONG listedId, DWORD* attributes) {
     return ReadEntry(file, attributes, &id) && (listedId == 0 || id == listedId);
 }
 
-static void ClearReadOnlyOf(HANDLE file, DWORD attributes) {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-        return;
-    }
+static NTSTATUS WriteAttributes(HANDLE file, DWORD attributes) {
     // Times of zero are left as they are; attributes of zero would be too.
     FILE_BASIC_INFO basic;
     memset(&basic, 0, sizeof(basic));
-    basic.FileAttributes = attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (basic.FileAttributes == 0) {
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    basic.FileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK io;
+    return gSetInformation(file, &io, &basic, sizeof(basic), FileBasicInformation);
+}
+
+static void ClearReadOnlyOf(HANDLE file, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        WriteAttributes(file, attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-    IO_STATUS_BLOCK io;
-    gSetInformation(file, &io, &basic, sizeof(basic), FileBasicInformation);
 }
 
-// The answers of a system or file system that does not know the deletion at once.
-static bool IsRefusal(NTSTATUS status) {
-    return status == kStatusNotImplemented || status == kStatusInvalidInfoClass ||
-           status == kStatusInvalidParameter || status == kStatusNotSupported;
+// The answers to the deletion at once that tell how the entry itself stands. Any other answer
+// comes from a system, file system or redirector that does not know that deletion, in whatever
+// words it has for that.
+static bool IsFinalAnswer(NTSTATUS status) {
+    return NT_SUCCESS(status) || status == kStatusSharingViolation ||
+           status == kStatusAccessDenied || status == kStatusCannotDelete ||
+           status == kStatusDirectoryNotEmpty || status == kStatusDeletePending;
 }
 
-// Deletes what the handle names: at once where the system can, even while others hold it; else
-// when its last handle closes, its read-only bit cleared first.
-static NTSTATUS Dispose(HANDLE file, DWORD attributes) {
+static bool HasOtherNames(HANDLE file) {
+    FILE_STANDARD_INFO standard;
     IO_STATUS_BLOCK io;
-    if (!gClassicDeletion) {
-        ULONG flags = kPosixDeletion;
-        NTSTATUS status =
-            gSetInformation(file, &io, &flags, sizeof(flags), kFileDispositionInformationEx);
-        if (!IsRefusal(status)) {
-            return status;
-        }
-        gClassicDeletion = true;
+    return NT_SUCCESS(gQueryInformation(file, &io, &standard, sizeof(standard),
+                                        FileStandardInformation)) &&
+           standard.NumberOfLinks > 1;
+}
+
+// Finds a name of the file gPath names, other than gPath, into gOtherName: the system gives the
+// names without their volume's root, which gPath begins with. Empty when none can be had.
+static void FindOtherName() {
+    gOtherName[0] = L'\0';
+    FindFirstNameCall findFirst =
+        reinterpret_cast<FindFirstNameCall>(SystemProcedure(L"kernel32.dll", "FindFirstFileNameW"));
+    FindNextNameCall findNext =
+        reinterpret_cast<FindNextNameCall>(SystemProcedure(L"kernel32.dll", "FindNextFileNameW"));
+    if (findFirst == NULL || findNext == NULL ||
+        !GetVolumePathNameW(gPath, gOtherName, kPathSize)) {
+        gOtherName[0] = L'\0';
+        return;
+    }
+    // The root may come without the literal prefix that gPath has; it is taken as gPath spells
+    // it, without its trailing backslash.
+    int skipped = wcsncmp(gOtherName, L"\\\\?\\", 4) == 0 ? 0 : 4;
+    int root = static_cast<int>(wcslen(gOtherName)) - 1;
+    bool found = root > 0 && _wcsnicmp(gPath + skipped, gOtherName, root) == 0;
+    root += skipped;
+    memcpy(gOtherName, gPath, root * sizeof(WCHAR));
+    const WCHAR* own = gPath + root;
+    DWORD capacity = kPathSize - root;
+    HANDLE names = found ? findFirst(gPath, 0, &capacity, gOtherName + root) : INVALID_HANDLE_VALUE;
+    found = names != INVALID_HANDLE_VALUE;
+    while (found && _wcsicmp(gOtherName + root, own) == 0) {
+        capacity = kPathSize - root;
+        found = findNext(names, &capacity, gOtherName + root) != FALSE;
+    }
+    if (names != INVALID_HANDLE_VALUE) {
+        FindClose(names);
+    }
+    if (!found) {
+        gOtherName[0] = L'\0';
+    }
+}
+
+// The classic deletion refuses a read-only entry. The bit belongs to the file, not to the name:
+// a file that keeps other names gets it back, through the handle where the system allows that,
+// else through another name once the handle is closed (GiveBackReadOnly).
+static NTSTATUS DisposeClassic(HANDLE file, DWORD attributes) {
+    bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    bool otherNames = readOnly && HasOtherNames(file);
+    if (otherNames) {
+        FindOtherName();
     }
     ClearReadOnlyOf(file, attributes);
     FILE_DISPOSITION_INFO disposition;
     disposition.DeleteFile = TRUE;
-    return gSetInformation(file, &io, &disposition, sizeof(disposition),
-                           FileDispositionInformation);
+    IO_STATUS_BLOCK io;
+    NTSTATUS status =
+        gSetInformation(file, &io, &disposition, sizeof(disposition), FileDispositionInformation);
+    if (otherNames && NT_SUCCESS(WriteAttributes(file, attributes))) {
+        gOtherName[0] = L'\0';
+    }
+    return status;
+}
+
+static void GiveBackReadOnly() {
+    if (gOtherName[0] == L'\0') {
+        return;
+    }
+    DWORD attributes = GetFileAttributesW(gOtherName);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !SetFileAttributesW(gOtherName, attributes | FILE_ATTRIBUTE_READONLY)) {
+        Trace("Read-only bit not given back to the file's other name\r\n");
+    }
+    gOtherName[0] = L'\0';
+}
+
+// Deletes what the handle names: at once where the system can, even while others hold it, and
+// whatever its read-only bit; else when its last handle closes.
+static NTSTATUS Dispose(HANDLE file, DWORD attributes) {
+    if (!gClassicDeletion) {
+        ULONG flags = kPosixDeletion;
+        IO_STATUS_BLOCK io;
+        NTSTATUS status =
+            gSetInformation(file, &io, &flags, sizeof(flags), kFileDispositionInformationEx);
+        if (IsFinalAnswer(status)) {
+            return status;
+        }
+        gClassicDeletion = true;
+    }
+    return DisposeClassic(file, attributes);
 }
 
 // Opens the entry gPath names as itself, a link and not its target, with access and sharing.
@@ -300,6 +406,7 @@ static bool DeleteThroughHandle(LONGLONG listedId, bool link) {
                   (!link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
     bool deleted = itself && NT_SUCCESS(Dispose(entry, attributes));
     CloseHandle(entry);
+    GiveBackReadOnly();
     if (!itself) {
         Trace("Entry kept: it cannot be told from a link's target\r\n");
     }
@@ -366,6 +473,9 @@ static bool Enter(int pathLength, BYTE* chunk, LONGLONG listedId) {
 static bool ReopenForDeletion(Level& level) {
     CloseHandle(level.folder);
     gPath[level.pathLength] = L'\0';
+    if (gBeforeReopeningFolder != NULL) {
+        gBeforeReopeningFolder(gPath);
+    }
     level.folder = OpenForDeletion(FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE);
     DWORD attributes;
@@ -547,6 +657,7 @@ void DeleteTree(const wchar_t* folder) {
     }
     gRetryTimeLeft = kRetryBudget;
     gClassicDeletion = false;
+    gBasicAttributes = false;
     DWORD wait = kFirstRetryWait;
     do {
         Walk(folder, length);
