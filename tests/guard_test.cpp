@@ -8,6 +8,7 @@
 #include "common/common.h"
 #include "entry/entry.h"
 #include "entry/guard.h"
+#include "walk/walk.h"
 #include "support/counter_key.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"

@@ -4,7 +4,8 @@
 #include <vector>
 #include <windows.h>
 
-#include "cleanup/cleanup.h"
+#include "deletion/deletion.h"
+#include "walk/walk.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 

@@ -33,37 +33,3 @@ bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal);
 // where the file system tells, by the folders' identity, so that short names, links, substituted
 // drives and shares are seen through. A folder of a rule that cannot be found guards nothing.
 bool IsProtectedFolder(const wchar_t* folder);
-
-// Removes folder and everything under it: a full path in literal form (\\?\C:\a\b\ or
-// \\?\UNC\server\share\a\), ending with a backslash. Links are removed, never entered; where a
-// link cannot be told from its target, it stays. Nothing outside the folder is changed: a file
-// that also has a name outside keeps its read-only bit. Works on file systems that know neither
-// the deletion at once nor the query of attributes with the reparse tag. Entries
-// go at once where the system can delete them so; an entry that another handle holds, and a
-// folder that is not yet empty for that reason, are tried again after short waits, about two
-// seconds in all for the whole call. A walk that an exception abandoned is closed first.
-void DeleteTree(const wchar_t* folder);
-
-// Clears the read-only attribute of path, keeping every other attribute.
-void ClearReadOnly(const wchar_t* path);
-
-// Turns on the system's guard against following links that less trusted users made, where the
-// system has it.
-void EnforceRedirectionTrust();
-
-// Called, when set, with the path of each folder the listing has shown as a plain folder, just
-// before the walk opens it. Only tests set it.
-extern void (*gBeforeEnteringFolder)(const wchar_t* folder);
-// Called, when set, with the path of a folder emptied while another handle denied its deletion,
-// just before the walk opens it again to delete it. Only tests set it.
-extern void (*gBeforeReopeningFolder)(const wchar_t* folder);
-
-// Stands in, when set, for the system's call that changes and deletes entries through their
-// handles (ntdll's NtSetInformationFile: handle, status block, information, its length, its
-// class), from the next DeleteTree on. Only tests set it.
-typedef LONG(WINAPI* SetInformationCall)(HANDLE, void*, void*, ULONG, int);
-extern SetInformationCall gSetInformationStandIn;
-// Stands in, when set, for the system's call that reads what an entry is through its handle
-// (ntdll's NtQueryInformationFile, of the same shape), from the next DeleteTree on. Only tests
-// set it.
-extern SetInformationCall gQueryInformationStandIn;

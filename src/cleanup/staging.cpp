@@ -1,6 +1,7 @@
 #include "cleanup.h"
 
 #include "../common/common.h"
+#include "../walk/walk.h"
 
 void DeleteHostIni() {
     static wchar_t windows[kPathSize];

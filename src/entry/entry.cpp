@@ -1,6 +1,7 @@
 #include "entry.h"
 
 #include "../cleanup/cleanup.h"
+#include "../deletion/deletion.h"
 #include "../common/common.h"
 #include "../setup/setup.h"
 #include "guard.h"
