@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include "common/common.h"
 #include "entry/entry.h"
+#include "entry/loader.h"
+#include "setup/setup.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
@@ -89,4 +93,62 @@ TEST(Entry, PercentSignsInArgumentsAreTracedAsWritten) {
     std::vector<std::string> expected = {"Program arguments: \r\n", "__argv[0] = x.exe\r\n",
                                          "__argv[1] = 100%s%d%n%\r\n"};
     EXPECT_EQ(TraceLines(), expected);
+}
+
+// What the loader's calls and the setup's start were asked, in order. Systems before Windows 8
+// may lack the search flags.
+static std::vector<std::string> gAsked;
+static bool gSearchFlagsExist;
+
+static BOOL WINAPI RecordSearchFlags(DWORD flags) {
+    gAsked.push_back("search flags " + std::to_string(flags));
+    return TRUE;
+}
+
+static BOOL WINAPI RecordDllDirectory(const wchar_t* directory) {
+    gAsked.push_back(directory == NULL ? "DLL directory reset"
+                                       : "DLL directory \"" + Utf8(directory) + "\"");
+    return TRUE;
+}
+
+static void* LookUpRecorders(const char* name) {
+    if (strcmp(name, "SetDllDirectoryW") == 0) {
+        return reinterpret_cast<void*>(RecordDllDirectory);
+    }
+    bool flags = strcmp(name, "SetDefaultDllDirectories") == 0 && gSearchFlagsExist;
+    return flags ? reinterpret_cast<void*>(RecordSearchFlags) : NULL;
+}
+
+static BOOL WINAPI RecordSetupStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                    BOOL, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                    LPPROCESS_INFORMATION) {
+    gAsked.push_back("setup started with flags " + std::to_string(flags));
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+
+// Wine passes neither the error mode nor the DLL directory on to a child, so the calls are
+// recorded: the setup gets the system's error mode and DLL search, while this process's search is
+// narrowed before the setup and again after it.
+TEST(Entry, SetupStartsWithTheSystemsErrorModeAndDllSearch) {
+    const std::string start = "setup started with flags " +
+                              std::to_string(HIGH_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE);
+    const std::string flags = "search flags " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    struct {
+        bool searchFlagsExist;
+        std::vector<std::string> asked;
+    } rows[] = {
+        {true, {flags, start, flags}},
+        {false, {"DLL directory \"\"", "DLL directory reset", start, "DLL directory \"\""}}};
+    gDllSearchLookUpStandIn = LookUpRecorders;
+    gSetupStartStandIn = RecordSetupStart;
+    for (const auto& row : rows) {
+        gSearchFlagsExist = row.searchFlagsExist;
+        gAsked.clear();
+        UseCommandLine("x.exe -1 setup.exe S:\\");
+        EXPECT_EQ(RunEntry(), 0);
+        EXPECT_EQ(gAsked, row.asked) << row.searchFlagsExist;
+    }
+    gDllSearchLookUpStandIn = NULL;
+    gSetupStartStandIn = NULL;
 }

@@ -107,9 +107,17 @@ static void HandOffToClone() {
     Trace("Original EXE terminated\r\n");
 }
 
+// The setup starts with the DLL search the system gives a program: a setup may load DLLs from the
+// folder it starts in, which the narrowed search leaves out. Where the DLL directory is what
+// narrows it, which programs started from here inherit, it is narrowed again once the setup has
+// ended, for the hand-off and the Clone: SafeDllSearchMode may be off on those systems, and the
+// current folder, the caller's, would then come before the system directory.
 static void RunOriginal() {
     Trace("Original EXE\r\n");
-    if (RunLocalSetup()) {
+    LeaveDllSearchToTheSystem();
+    bool proceeds = RunLocalSetup();
+    RestrictDllSearch();
+    if (proceeds) {
         HandOffToClone();
     }
 }
