@@ -95,8 +95,8 @@ TEST(Entry, PercentSignsInArgumentsAreTracedAsWritten) {
     EXPECT_EQ(TraceLines(), expected);
 }
 
-// What the loader's calls and the setup's start were asked, in order. Systems before Windows 8
-// may lack the search flags.
+// The loader's calls and the setup's start, as they were asked, in order. Systems before
+// Windows 8 may lack the search flags.
 static std::vector<std::string> gAsked;
 static bool gSearchFlagsExist;
 
@@ -105,9 +105,9 @@ static BOOL WINAPI RecordSearchFlags(DWORD flags) {
     return TRUE;
 }
 
-static BOOL WINAPI RecordDllDirectory(const wchar_t* directory) {
-    gAsked.push_back(directory == NULL ? "DLL directory reset"
-                                       : "DLL directory \"" + Utf8(directory) + "\"");
+static BOOL WINAPI RecordDllDirectory(const wchar_t* folder) {
+    gAsked.push_back(folder == NULL ? "DLL directory reset"
+                                    : "DLL directory '" + Utf8(folder) + "'");
     return TRUE;
 }
 
@@ -115,15 +115,13 @@ static void* LookUpRecorders(const char* name) {
     if (strcmp(name, "SetDllDirectoryW") == 0) {
         return reinterpret_cast<void*>(RecordDllDirectory);
     }
-    bool flags = strcmp(name, "SetDefaultDllDirectories") == 0 && gSearchFlagsExist;
-    return flags ? reinterpret_cast<void*>(RecordSearchFlags) : NULL;
+    return gSearchFlagsExist ? reinterpret_cast<void*>(RecordSearchFlags) : NULL;
 }
 
 static BOOL WINAPI RecordSetupStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                                     BOOL, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW,
                                     LPPROCESS_INFORMATION) {
     gAsked.push_back("setup started with flags " + std::to_string(flags));
-    SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
 }
 
@@ -131,23 +129,20 @@ static BOOL WINAPI RecordSetupStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSE
 // recorded: the setup gets the system's error mode and DLL search, while this process's search is
 // narrowed before the setup and again after it.
 TEST(Entry, SetupStartsWithTheSystemsErrorModeAndDllSearch) {
-    const std::string start = "setup started with flags " +
-                              std::to_string(HIGH_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE);
-    const std::string flags = "search flags " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    struct {
-        bool searchFlagsExist;
-        std::vector<std::string> asked;
-    } rows[] = {
-        {true, {flags, start, flags}},
-        {false, {"DLL directory \"\"", "DLL directory reset", start, "DLL directory \"\""}}};
+    std::string start = "setup started with flags " +
+                        std::to_string(HIGH_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE);
+    std::string flags = "search flags " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    std::vector<std::string> withFlags = {flags, start, flags};
+    std::vector<std::string> without = {"DLL directory ''", "DLL directory reset", start,
+                                        "DLL directory ''"};
     gDllSearchLookUpStandIn = LookUpRecorders;
     gSetupStartStandIn = RecordSetupStart;
-    for (const auto& row : rows) {
-        gSearchFlagsExist = row.searchFlagsExist;
+    for (bool exist : {true, false}) {
+        gSearchFlagsExist = exist;
         gAsked.clear();
         UseCommandLine("x.exe -1 setup.exe S:\\");
         EXPECT_EQ(RunEntry(), 0);
-        EXPECT_EQ(gAsked, row.asked) << row.searchFlagsExist;
+        EXPECT_EQ(gAsked, exist ? withFlags : without);
     }
     gDllSearchLookUpStandIn = NULL;
     gSetupStartStandIn = NULL;

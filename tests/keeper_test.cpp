@@ -142,9 +142,7 @@ TEST(CopyKeeper, OnlyACopyHeldForGoodWaitsForTheRestart) {
         HANDLE closer = row.held && !row.forGood
                             ? CreateThread(NULL, 0, CloseAfterAMoment, NULL, 0, NULL)
                             : NULL;
-        DWORD started = GetTickCount();
         HANDLE copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(path).c_str());
-        DWORD took = GetTickCount() - started;
         if (closer != NULL) {
             WaitForSingleObject(closer, INFINITE);
             CloseHandle(closer);
@@ -155,9 +153,7 @@ TEST(CopyKeeper, OnlyACopyHeldForGoodWaitsForTheRestart) {
         RestorePendingRemovals(saved);
         EXPECT_EQ(copy != INVALID_HANDLE_VALUE, !row.forGood) << row.name;
         EXPECT_EQ(pending.find(Wide(path)) != std::wstring::npos, row.forGood) << row.name;
-        if (row.forGood) {
-            EXPECT_GE(took, 1900u) << "waited out in vain for about two seconds";
-        } else {
+        if (!row.forGood) {
             CloseHandle(copy);
             EXPECT_FALSE(Exists(path)) << row.name << " was opened delete-on-close";
         }
