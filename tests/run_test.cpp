@@ -160,6 +160,7 @@ TEST_F(Run, FullRunRemovesTheStagedTreeAndItsCopy) {
     EXPECT_EQ(result.exitCode, 0u);
     ASSERT_TRUE(result.cloneSeen);
     EXPECT_EQ(result.cloneExitCode, 0u);
+    EXPECT_TRUE(result.copyHeldAtCloneEnd) << "the keeper holds the copy the Clone was given";
     ExpectRemoved(temp);
 }
 
