@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the shipped executable: 32-bit, GUI subsystem, at most 24 KiB, only the four allowed
 # imports, hardened (relocations with a random base, non-executable data, structured exception
-# handlers allowed), a US English, code page 1252 version block whose texts cannot make the
-# system take it for an installer, and no zero-filled buffers stored in the file.
+# handlers allowed), a US English, code page 1252 version block as its only resource, whose texts
+# cannot make the system take it for an installer, and no zero-filled buffers stored in the file.
 set -euo pipefail
 objdump=$1
 exe=$2
@@ -39,6 +39,11 @@ grep -Eq '^Entry 5 0+ 0+ ' <<<"$headers" && fail "empty relocation directory"
 data_hex=$(awk '$2 == ".data" { print $3 }' <<<"$sections")
 data_size=$((16#${data_hex:-0}))
 [ "$data_size" -le 4096 ] || fail ".data holds $data_size bytes"
+
+# The version block is the only resource: no manifest either, which would be a second one.
+types=$(sed -n '/Resource Directory section:/,/Resources start/p' <<<"$headers" |
+    grep -E '^[0-9a-f]+   Entry: ID:' | awk '{print $4}' | tr '\n' ' ')
+[ "$types" = "0x000010, " ] || fail "resource types other than the version block: $types"
 
 # The version block's key and texts are stored as UTF-16 in the resource section. Any of these
 # words in them makes the system ask for elevation before a 32-bit program without a manifest

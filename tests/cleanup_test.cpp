@@ -229,6 +229,9 @@ TEST_F(Guard, DefaultUserFoldersSharedAndSyncFoldersAreKept) {
         {"Other User\\Desktop\\pkg", "a user's Desktop"},
         {"Other User\\OneDrive\\pkg", "a user's OneDrive"},
         {"Other User\\onedrive - Tarnwick\\pkg", "a user's OneDrive"},
+        {"Other User\\OneDrive\\Desktop\\pkg", "a user's Desktop"},
+        {"Other User\\OneDrive\\Documents\\pkg", "a user's Documents"},
+        {"Other User\\onedrive - Tarnwick\\Pictures\\pkg", "a user's Pictures"},
         {"Public\\Documents\\pkg", "the shared Documents"},
         {"Local\\Programs\\pkg", "LOCALAPPDATA\\Programs"},
         {"Sync\\pkg", "OneDrive"},
@@ -260,6 +263,9 @@ TEST_F(Guard, FoldersOfTheSystemAreKept) {
     EXPECT_TRUE(Kept(std::string(windows) + "\\Fonts", "lies directly in the Windows directory"));
     EXPECT_TRUE(Kept(system, "lies directly in the Windows directory"));
     EXPECT_TRUE(Kept(std::string(system) + "\\wbem", "lies directly in the system directory"));
+    // The real system directory of a 64-bit system, as this 32-bit program reaches it.
+    EXPECT_TRUE(
+        Kept(windows + "\\Sysnative\\wbem", "lies directly in the native system directory"));
     EXPECT_TRUE(Protected("C:\\"));
     // The environment names both program files folders of a 64-bit system, the registry each
     // in its own view only.
@@ -273,6 +279,41 @@ TEST_F(Guard, FoldersOfTheSystemAreKept) {
         EXPECT_TRUE(Kept(programFiles + "\\Windows NT", "lies directly in ProgramFilesDir"))
             << programFiles;
     }
+}
+
+// Only ARM64 systems name these; the test writes them in the prefix's registry.
+TEST_F(Guard, ArmProgramFilesFoldersAreKept) {
+    const wchar_t* key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    for (const char* value : {"ProgramFilesDir (Arm)", "CommonFilesDir (Arm)"}) {
+        std::wstring folder = Wide(base + value);
+        MakeFolders(base + value + "\\Maker");
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, Wide(value).c_str(), REG_SZ,
+                                  folder.c_str(),
+                                  static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        EXPECT_TRUE(Kept(base + value + "\\Maker", "lies directly in " + std::string(value)));
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, key, Wide(value).c_str());
+    }
+}
+
+// Folders directly in a drive's root are where people keep their things; a tree one level below
+// is staged. A deeper path that reaches such a folder through a link is seen by its final path:
+// make-links.sh has prepared S:\links\guard\drive, a link to S:\.
+TEST_F(Guard, FolderDirectlyInADrivesRootIsKeptAndOneBelowGoes) {
+    const std::string top = "S:\\guard-top";
+    MakeFolders(top + "\\setup");
+    WriteFile(top + "\\keep.txt");
+    EXPECT_TRUE(Kept(top, "lies directly in a drive's or share's root"));
+    EXPECT_TRUE(Kept(top + "\\", "lies directly in a drive's or share's root"));
+    EXPECT_FALSE(Protected(top + "\\setup"));
+    WriteFile(top + "\\setup\\x.exe");
+    ClearTraceLines();
+    UseCommandLine("c.tmp 0 S:\\links\\guard\\drive\\guard-top\\setup\\x.exe");
+    RemoveStagingFolders();
+    EXPECT_TRUE(Traced("Staging folder kept: it lies directly in a drive's or share's root\r\n"));
+    EXPECT_FALSE(Exists(top + "\\setup\\x.exe"));
+    EXPECT_TRUE(Exists(top + "\\keep.txt"));
+    RemoveAll(top);
 }
 
 // make-links.sh has prepared S:\links\guard\ with "staged", a link to target\, and "alias", a
@@ -407,6 +448,62 @@ TEST_F(Walk, RemoveStagingFoldersTakesTheWholeStagedTree) {
     EXPECT_TRUE(Exists(base + "beside"));
     EXPECT_TRUE(Traced("Cannot delete the original EXE\r\n"));
     EXPECT_TRUE(Traced(stage + "setup\\..\\\r\n"));
+}
+
+static std::vector<std::string> gEntered;
+
+static void RecordEntered(const wchar_t* folder) {
+    gEntered.push_back(Utf8(folder));
+}
+
+// make-links.sh has prepared S:\links\moved-temp\moved, a link to elsewhere\ beside it, as a
+// temporary folder moved to another drive. The walk takes the tree by its path without the link,
+// and nothing outside the tree changes.
+TEST_F(Walk, StagingRootReachedThroughALinkAboveItGoesWhole) {
+    const std::string elsewhere = "S:\\links\\moved-temp\\elsewhere\\";
+    RemoveAll(elsewhere + "pkg");
+    MakeFolders(elsewhere + "pkg\\setup");
+    MakeFolders(elsewhere + "pkg\\data\\more");
+    WriteFile(elsewhere + "pkg\\setup\\x.exe");
+    WriteFile(elsewhere + "pkg\\data\\more\\f.txt");
+    gEntered.clear();
+    gBeforeEnteringFolder = RecordEntered;
+    UseCommandLine("c.tmp 0 S:\\links\\moved-temp\\moved\\pkg\\setup\\x.exe");
+    RemoveStagingFolders();
+    gBeforeEnteringFolder = NULL;
+    EXPECT_FALSE(Exists(elsewhere + "pkg"));
+    EXPECT_EQ(ReadFile(elsewhere + "sibling.txt"), "keep\n");
+    EXPECT_NE(GetFileAttributesW(L"S:\\links\\moved-temp\\moved") & FILE_ATTRIBUTE_REPARSE_POINT,
+              0u);
+    EXPECT_TRUE(Traced("S:\\links\\moved-temp\\moved\\pkg\\setup\\..\\\r\n"));
+    ASSERT_FALSE(gEntered.empty());
+    for (const std::string& folder : gEntered) {
+        EXPECT_EQ(folder.rfind("\\\\?\\S:\\links\\moved-temp\\elsewhere\\pkg\\", 0), 0u) << folder;
+    }
+}
+
+// For this 32-bit program on a 64-bit system the system directory's path opens the 32-bit one:
+// a root reached as Sysnative is not taken by its final path there, which names its namesake.
+TEST_F(Walk, RootInTheNativeSystemDirectoryIsNotTakenForItsNamesake) {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (!wow64) {
+        GTEST_SKIP() << "no 32-bit system directory of its own";
+    }
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    std::string native = Utf8(windows) + "\\Sysnative\\selfclean-walk\\";
+    std::string namesake = Utf8(windows) + "\\SysWOW64\\selfclean-walk\\";
+    MakeFolders(native + "pkg\\setup");
+    WriteFile(native + "pkg\\setup\\x.exe");
+    MakeFolders(namesake + "pkg\\setup");
+    WriteFile(namesake + "pkg\\keep.txt");
+    UseCommandLine("c.tmp 0 \"" + native + "pkg\\setup\\x.exe\"");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(native + "pkg"));
+    EXPECT_TRUE(Exists(namesake + "pkg\\keep.txt"));
+    RemoveAll(native);
+    RemoveAll(namesake);
 }
 
 TEST_F(Walk, RefusedStagingRootKeepsTheTree) {

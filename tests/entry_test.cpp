@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include "common/common.h"
 #include "entry/entry.h"
+#include "entry/loader.h"
+#include "setup/setup.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
@@ -89,4 +93,57 @@ TEST(Entry, PercentSignsInArgumentsAreTracedAsWritten) {
     std::vector<std::string> expected = {"Program arguments: \r\n", "__argv[0] = x.exe\r\n",
                                          "__argv[1] = 100%s%d%n%\r\n"};
     EXPECT_EQ(TraceLines(), expected);
+}
+
+// The loader's calls and the setup's start, as they were asked, in order. Systems before
+// Windows 8 may lack the search flags.
+static std::vector<std::string> gAsked;
+static bool gSearchFlagsExist;
+
+static BOOL WINAPI RecordSearchFlags(DWORD flags) {
+    gAsked.push_back("search flags " + std::to_string(flags));
+    return TRUE;
+}
+
+static BOOL WINAPI RecordDllDirectory(const wchar_t* folder) {
+    gAsked.push_back(folder == NULL ? "DLL directory reset"
+                                    : "DLL directory '" + Utf8(folder) + "'");
+    return TRUE;
+}
+
+static void* LookUpRecorders(const char* name) {
+    if (strcmp(name, "SetDllDirectoryW") == 0) {
+        return reinterpret_cast<void*>(RecordDllDirectory);
+    }
+    return gSearchFlagsExist ? reinterpret_cast<void*>(RecordSearchFlags) : NULL;
+}
+
+static BOOL WINAPI RecordSetupStart(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                                    BOOL, DWORD flags, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                    LPPROCESS_INFORMATION) {
+    gAsked.push_back("setup started with flags " + std::to_string(flags));
+    return FALSE;
+}
+
+// Wine passes neither the error mode nor the DLL directory on to a child, so the calls are
+// recorded: the setup gets the system's error mode and DLL search, while this process's search is
+// narrowed before the setup and again after it.
+TEST(Entry, SetupStartsWithTheSystemsErrorModeAndDllSearch) {
+    std::string start = "setup started with flags " +
+                        std::to_string(HIGH_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE);
+    std::string flags = "search flags " + std::to_string(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    std::vector<std::string> withFlags = {flags, start, flags};
+    std::vector<std::string> without = {"DLL directory ''", "DLL directory reset", start,
+                                        "DLL directory ''"};
+    gDllSearchLookUpStandIn = LookUpRecorders;
+    gSetupStartStandIn = RecordSetupStart;
+    for (bool exist : {true, false}) {
+        gSearchFlagsExist = exist;
+        gAsked.clear();
+        UseCommandLine("x.exe -1 setup.exe S:\\");
+        EXPECT_EQ(RunEntry(), 0);
+        EXPECT_EQ(gAsked, exist ? withFlags : without);
+    }
+    gDllSearchLookUpStandIn = NULL;
+    gSetupStartStandIn = NULL;
 }

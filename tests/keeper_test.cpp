@@ -112,25 +112,50 @@ static void RestorePendingRemovals(const std::wstring& saved) {
     RegCloseKey(key);
 }
 
-// A pending removal makes other installers see a pending restart: only a copy that cannot be
-// opened delete-on-close (here, one held open without sharing) is left to the next restart.
-TEST(CopyKeeper, OnlyACopyThatCannotBeOpenedDeleteOnCloseWaitsForTheRestart) {
+static HANDLE gScannersHandle;
+
+static DWORD WINAPI CloseAfterAMoment(void*) {
+    Sleep(300);
+    CloseHandle(gScannersHandle);
+    return 0;
+}
+
+// A pending removal makes other installers see a pending restart. A scanner holds the fresh copy
+// without delete sharing: a hold of a moment is waited out, and only a copy held for about two
+// seconds is left to the next restart.
+TEST(CopyKeeper, OnlyACopyHeldForGoodWaitsForTheRestart) {
     std::string base = FreshFolder("keeper", "restart");
     WriteFile(base + "x.exe");
     std::wstring saved = PendingRemovals();
-
-    HANDLE copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(base + "Del1.tmp").c_str());
-    ASSERT_NE(copy, INVALID_HANDLE_VALUE);
-    CloseHandle(copy);
-    EXPECT_EQ(PendingRemovals(), saved);
-
-    WriteFile(base + "Del2.tmp");
-    HANDLE held =
-        CreateFileA((base + "Del2.tmp").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(base + "Del2.tmp").c_str());
-    CloseHandle(held);
-    EXPECT_EQ(copy, INVALID_HANDLE_VALUE);
-    std::wstring pending = PendingRemovals();
-    RestorePendingRemovals(saved);
-    EXPECT_NE(pending.find(Wide(base + "Del2.tmp")), std::wstring::npos);
+    struct {
+        const char* name;
+        bool held;
+        bool forGood;
+    } rows[] = {{"Del1.tmp", false, false}, {"Del2.tmp", true, false}, {"Del3.tmp", true, true}};
+    for (const auto& row : rows) {
+        std::string path = base + row.name;
+        WriteFile(path);
+        gScannersHandle =
+            row.held ? CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   NULL, OPEN_EXISTING, 0, NULL)
+                     : NULL;
+        HANDLE closer = row.held && !row.forGood
+                            ? CreateThread(NULL, 0, CloseAfterAMoment, NULL, 0, NULL)
+                            : NULL;
+        HANDLE copy = OpenDisposableCopy(Wide(base + "x.exe").c_str(), Wide(path).c_str());
+        if (closer != NULL) {
+            WaitForSingleObject(closer, INFINITE);
+            CloseHandle(closer);
+        } else if (row.forGood) {
+            CloseHandle(gScannersHandle);
+        }
+        std::wstring pending = PendingRemovals();
+        RestorePendingRemovals(saved);
+        EXPECT_EQ(copy != INVALID_HANDLE_VALUE, !row.forGood) << row.name;
+        EXPECT_EQ(pending.find(Wide(path)) != std::wstring::npos, row.forGood) << row.name;
+        if (!row.forGood) {
+            CloseHandle(copy);
+            EXPECT_FALSE(Exists(path)) << row.name << " was opened delete-on-close";
+        }
+    }
 }

@@ -44,3 +44,10 @@ ln -s reopen-target "$links/reopen/spare"
 mkdir -p "$links/above/tree/sub"
 echo staged >"$links/above/tree/sub/f.txt"
 chmod a-w "$links/above/tree" "$links/above"
+
+# For a staging root reached through a link above it: "moved" is a link to "elsewhere", as a
+# temporary folder moved to another drive; "drive" is a link to the sandbox's root, S:\.
+mkdir -p "$links/moved-temp/elsewhere"
+echo keep >"$links/moved-temp/elsewhere/sibling.txt"
+ln -s elsewhere "$links/moved-temp/moved"
+ln -s ../.. "$links/guard/drive"

@@ -160,6 +160,7 @@ TEST_F(Run, FullRunRemovesTheStagedTreeAndItsCopy) {
     EXPECT_EQ(result.exitCode, 0u);
     ASSERT_TRUE(result.cloneSeen);
     EXPECT_EQ(result.cloneExitCode, 0u);
+    EXPECT_TRUE(result.copyHeldAtCloneEnd) << "the keeper holds the copy the Clone was given";
     ExpectRemoved(temp);
 }
 
@@ -265,20 +266,24 @@ TEST_F(Run, SetupAndItsStartingFolderNamedInOtherScripts) {
 }
 
 // An executable directly below a drive root's folder would make the drive root the staging
-// root: only the executable goes.
-TEST_F(Run, StagingRootAtADriveRootIsRefused) {
-    MakeFolders("S:\\shallow");
-    CopyTo(ProgramFolder() + "selfclean.exe", "S:\\shallow\\selfclean.exe");
-    CopyTo(ProgramFolder() + "sample_setup.exe", "S:\\shallow\\sample_setup.exe");
-    std::string line = "S:\\shallow\\selfclean.exe -1 \"S:\\shallow\\sample_setup.exe 0\"";
-    LaunchResult result = Launch(line.c_str(), temp.c_str());
-    EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_TRUE(result.cloneSeen);
-    EXPECT_FALSE(Exists("S:\\shallow\\selfclean.exe"));
-    EXPECT_TRUE(Exists("S:\\shallow\\sample_setup.exe"));
-    EXPECT_TRUE(Exists(ProgramFolder() + "selfclean.exe"));
-    EXPECT_TRUE(Exists(base + "canary.txt"));
-    RemoveAll("S:\\shallow");
+// root, and one a level deeper a folder directly in the drive's root: only the executable goes.
+TEST_F(Run, StagingRootAtOrDirectlyInADriveRootIsKept) {
+    for (std::string folder : {"S:\\shallow\\", "S:\\shallow\\setup\\"}) {
+        MakeFolders(folder);
+        WriteFile("S:\\shallow\\keep.txt");
+        CopyTo(ProgramFolder() + "selfclean.exe", folder + "selfclean.exe");
+        CopyTo(ProgramFolder() + "sample_setup.exe", folder + "sample_setup.exe");
+        std::string line = folder + "selfclean.exe -1 \"" + folder + "sample_setup.exe 0\"";
+        LaunchResult result = Launch(line.c_str(), temp.c_str());
+        EXPECT_EQ(result.exitCode, 0u) << folder;
+        EXPECT_TRUE(result.cloneSeen) << folder;
+        EXPECT_FALSE(Exists(folder + "selfclean.exe")) << folder;
+        EXPECT_TRUE(Exists(folder + "sample_setup.exe")) << folder;
+        EXPECT_TRUE(Exists("S:\\shallow\\keep.txt")) << folder;
+        EXPECT_TRUE(Exists(ProgramFolder() + "selfclean.exe"));
+        EXPECT_TRUE(Exists(base + "canary.txt"));
+        RemoveAll("S:\\shallow");
+    }
 }
 
 // The staged executable is the test build that faults at the first trace line beginning with

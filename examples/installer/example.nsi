@@ -13,10 +13,20 @@
 ;   setup\selfclean.exe, setup\setup.exe   the folder selfclean runs from
 ;   payload\...                            the payload
 ; selfclean removes the whole of it once the setup has ended without asking for a reboot.
+;
+; Rights: the installer asks for elevation. selfclean starts the setup with CreateProcessW, so
+; the setup gets the installer's rights and can never ask for more itself; and selfclean keeps
+; its reboot counter under HKEY_LOCAL_MACHINE, which only an elevated selfclean writes for the
+; whole machine (without elevation Windows diverts the write into the user's own virtual store).
+; Give the setup a manifest: Windows takes a 32-bit program without one whose name looks like an
+; installer's (setup.exe) for an installer, and refuses to start it from a process that is not
+; elevated (ERROR_ELEVATION_REQUIRED). The sample setup the tests stage asks for asInvoker: it
+; runs with whatever rights the installer has. An installer whose setup needs no elevation and never asks
+; for a reboot (exit code 4096) may use "RequestExecutionLevel user".
 
 Unicode true
 SilentInstall silent
-RequestExecutionLevel user
+RequestExecutionLevel admin
 Name "selfclean example"
 OutFile "${OUTFILE}"
 

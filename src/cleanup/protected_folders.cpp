@@ -202,9 +202,24 @@ static const wchar_t* Found(DWORD length) {
     return gFound;
 }
 
+// gFound as the call that filled it to length left it, followed by name; an empty text when
+// either does not fit.
+static const wchar_t* FoundWith(DWORD length, const wchar_t* name) {
+    size_t nameLength = wcslen(name);
+    if (length == 0 || length + nameLength >= static_cast<DWORD>(kPathSize)) {
+        return L"";
+    }
+    memcpy(gFound + length, name, (nameLength + 1) * sizeof(wchar_t));
+    return gFound;
+}
+
 static bool GuardsSystemFolders() {
     return Guards(Found(GetWindowsDirectoryW(gFound, kPathSize)), L"the Windows directory", true) ||
+           // For this 32-bit program on a 64-bit system the system directory opens as the 32-bit
+           // one; the real one is reached as Sysnative, and through any other path by identity.
            Guards(Found(GetSystemDirectoryW(gFound, kPathSize)), L"the system directory", true) ||
+           Guards(FoundWith(GetSystemWindowsDirectoryW(gFound, kPathSize), L"\\Sysnative"),
+                  L"the native system directory", true) ||
            // Staged trees are unpacked directly in the temporary folder.
            Guards(Found(GetTempPathW(kPathSize, gFound)), L"the temporary folder", false);
 }
@@ -217,13 +232,9 @@ static const wchar_t* const kUserFolderVariables[] = {
 
 // The programs installed for the running user alone, one folder each.
 static bool GuardsUsersPrograms() {
-    static const wchar_t kPrograms[] = L"\\Programs";
-    DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", gFound, kPathSize);
-    if (length == 0 || length + ARRAYSIZE(kPrograms) > static_cast<DWORD>(kPathSize)) {
-        return false;
-    }
-    memcpy(gFound + length, kPrograms, sizeof(kPrograms));
-    return Guards(gFound, L"LOCALAPPDATA\\Programs", true);
+    return Guards(
+        FoundWith(GetEnvironmentVariableW(L"LOCALAPPDATA", gFound, kPathSize), L"\\Programs"),
+        L"LOCALAPPDATA\\Programs", true);
 }
 
 static bool GuardsUserFolders() {
@@ -247,9 +258,9 @@ static const wchar_t* ReadFolderValue(HKEY key, const wchar_t* name) {
     return gFound;
 }
 
-static const wchar_t* const kProgramFilesValues[] = {L"ProgramFilesDir", L"ProgramFilesDir (x86)",
-                                                     L"ProgramFilesDir (Arm)", L"CommonFilesDir",
-                                                     L"CommonFilesDir (x86)"};
+static const wchar_t* const kProgramFilesValues[] = {
+    L"ProgramFilesDir", L"ProgramFilesDir (x86)", L"ProgramFilesDir (Arm)",
+    L"CommonFilesDir",  L"CommonFilesDir (x86)",  L"CommonFilesDir (Arm)"};
 
 static bool GuardsProgramFilesIn(HKEY key) {
     for (const wchar_t* value : kProgramFilesValues) {
@@ -312,6 +323,22 @@ static bool IsUncheckable() {
     return false;
 }
 
+// Folders directly in a drive's or a share's root are where people keep downloads, games, data
+// and backups; no staged tree needs to be one. The root's path is canonical, so its separators
+// tell its depth: one in C:\a, four in \\server\share\a. Checked last, so that a folder that
+// another rule keeps (the Windows directory) is traced with that rule.
+static bool LiesDirectlyInVolumeRoot() {
+    int separators = 0;
+    for (const wchar_t* p = gRoot.path; *p != L'\0'; ++p) {
+        separators += *p == L'\\' ? 1 : 0;
+    }
+    if (separators > (gRoot.path[1] == L':' ? 1 : 4)) {
+        return false;
+    }
+    Trace("Staging folder kept: it lies directly in a drive's or share's root\r\n");
+    return true;
+}
+
 bool IsProtectedFolder(const wchar_t* folder) {
     gCachedCount = 0;
     gNextCached = 0;
@@ -320,5 +347,6 @@ bool IsProtectedFolder(const wchar_t* folder) {
         return true;
     }
     return IsUncheckable() || GuardsSystemFolders() || GuardsUserFolders() ||
-           GuardsProgramFiles() || VisitUserFolders(GuardsUsersFolder, NULL);
+           GuardsProgramFiles() || VisitUserFolders(GuardsUsersFolder, NULL) ||
+           LiesDirectlyInVolumeRoot();
 }

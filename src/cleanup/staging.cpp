@@ -1,5 +1,7 @@
 #include "cleanup.h"
 
+#include <wchar.h>
+
 #include "../common/common.h"
 #include "../walk/walk.h"
 
@@ -130,6 +132,86 @@ static bool ResolveStagingRoot(const wchar_t* root, wchar_t* resolved, wchar_t* 
     return true;
 }
 
+typedef DWORD(WINAPI* FinalPathCall)(HANDLE, wchar_t*, DWORD, DWORD);
+
+// A folder's final path: "\\?\C:\a" or "\\?\UNC\server\share\a".
+static wchar_t gFinal[kPathSize];
+
+// Opens a folder, or a link as itself, for what it is rather than for its content.
+static HANDLE OpenFolder(const wchar_t* literal) {
+    return CreateFileW(literal, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+}
+
+// Whether literal opens the folder held as folder: a final path in the system directory opens,
+// for this 32-bit program on a 64-bit system, the 32-bit one instead.
+static bool OpensSameFolder(HANDLE folder, const wchar_t* literal) {
+    HANDLE other = OpenFolder(literal);
+    if (other == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION held;
+    BY_HANDLE_FILE_INFORMATION opened;
+    bool same =
+        GetFileInformationByHandle(folder, &held) && GetFileInformationByHandle(other, &opened) &&
+        held.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
+        held.nFileIndexHigh == opened.nFileIndexHigh && held.nFileIndexLow == opened.nFileIndexLow;
+    CloseHandle(other);
+    return same;
+}
+
+// The final path of the folder at literal into gFinal, with room for a closing backslash; false
+// where the system has no such call or cannot tell (a volume without a drive letter). Not
+// inlined: in RemoveStagingFolders it would cost about 250 bytes more.
+__attribute__((noinline)) static bool ReadFinalPath(const wchar_t* literal) {
+    FinalPathCall finalPath = reinterpret_cast<FinalPathCall>(
+        SystemProcedure(L"kernel32.dll", "GetFinalPathNameByHandleW"));
+    if (finalPath == NULL) {
+        return false;
+    }
+    HANDLE folder = OpenFolder(literal);
+    if (folder == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD length = finalPath(folder, gFinal, kPathSize - 1, VOLUME_NAME_DOS);
+    bool read =
+        length > 4 && length < static_cast<DWORD>(kPathSize - 1) && OpensSameFolder(folder, gFinal);
+    CloseHandle(folder);
+    return read;
+}
+
+// The staging root (literal ends with a backslash) by its final path, with no link left in it,
+// where the system tells it: the redirection trust, once on, refuses links that users made
+// anywhere in a path, and the rules must check the folder the walk removes. A root that is itself a
+// link keeps its path, for the rules to see it as one: Wine opens a link as its target even when
+// asked for the link.
+static void TakeFinalPath(wchar_t* resolved, wchar_t* literal) {
+    // Without its closing backslash: with it, Wine takes a link's path for its target's.
+    size_t rootLength = wcslen(literal) - 1;
+    literal[rootLength] = L'\0';
+    DWORD attributes = GetFileAttributesW(literal);
+    bool read = attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && ReadFinalPath(literal);
+    literal[rootLength] = L'\\';
+    if (!read) {
+        return;
+    }
+    wchar_t* full = gFinal + 4;
+    if (_wcsnicmp(full, L"UNC\\", 4) == 0) {
+        full += 2;
+        full[0] = L'\\';
+    }
+    // Anything else, such as a volume's own name, keeps the full path as it was. The walk takes
+    // the literal form with a closing backslash, for which gFinal left room.
+    if (LiteralPathOf(full, literal)) {
+        wcscpy(resolved, full);
+        size_t length = wcslen(literal);
+        literal[length] = L'\\';
+        literal[length + 1] = L'\0';
+    }
+}
+
 // kvoptemp is named relative to the current folder the Clone inherited. Its full path is taken
 // once, before that folder is left, so that the removal pass after an exception, which runs from
 // the system directory, still names the same folder. Empty when it cannot be resolved.
@@ -171,8 +253,11 @@ void RemoveStagingFolders() {
     static wchar_t root[kPathSize];
     static wchar_t resolved[kPathSize];
     static wchar_t literal[kPathSize];
-    if (!StagingRootOf(original, root) || !ResolveStagingRoot(root, resolved, literal) ||
-        IsProtectedFolder(resolved)) {
+    if (!StagingRootOf(original, root) || !ResolveStagingRoot(root, resolved, literal)) {
+        return;
+    }
+    TakeFinalPath(resolved, literal);
+    if (IsProtectedFolder(resolved)) {
         return;
     }
     // Only now: from here on the system refuses links that users made, and the rules must still

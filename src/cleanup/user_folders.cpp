@@ -23,6 +23,8 @@ static wchar_t gValue[kPathSize + 1];
 static wchar_t gProfilesFolder[kPathSize];
 static wchar_t gProfile[kPathSize];
 static wchar_t gFolder[kPathSize];
+// A folder inside a cloud-sync folder.
+static wchar_t gSynced[kPathSize];
 // A search for folders in a profile, in literal form so that any length can be searched.
 static wchar_t gPattern[kPathSize];
 
@@ -56,6 +58,14 @@ static const NamedFolder kProfileFolders[] = {
 // Cloud-sync clients keep one folder per account directly in the profile, its name beginning
 // with the same word ("OneDrive", "OneDrive - <organisation>").
 static const wchar_t kSyncFolders[] = L"OneDrive*";
+
+// The folders that a cloud-sync client's folder backup moves into its folder. A user's loaded
+// hive names them where they are; for the other users they are looked for there too.
+static const NamedFolder kBackedUpFolders[] = {
+    {L"Desktop", "a user's Desktop"},
+    {L"Documents", "a user's Documents"},
+    {L"Pictures", "a user's Pictures"},
+};
 
 // A user's shell folders as the values of the user's hive name them.
 static const NamedFolder kShellFolders[] = {
@@ -152,6 +162,25 @@ static bool IsSyncFolder(const WIN32_FIND_DATAW& entry) {
            _wcsnicmp(entry.cFileName, kSyncFolders, prefixLength) == 0;
 }
 
+// The count folders named in folders inside base, each joined into path to be visited.
+static bool VisitNamedFolders(const Visitor& visitor, const wchar_t* base,
+                              const NamedFolder* folders, size_t count, wchar_t* path) {
+    for (size_t index = 0; index < count; ++index) {
+        if (Join(path, base, folders[index].name) &&
+            Visit(visitor, path, folders[index].owner, true)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The cloud-sync folder at gFolder and the folders backed up into it.
+static bool VisitSyncFolder(const Visitor& visitor) {
+    return Visit(visitor, gFolder, "a user's OneDrive", true) ||
+           VisitNamedFolders(visitor, gFolder, kBackedUpFolders, ARRAYSIZE(kBackedUpFolders),
+                             gSynced);
+}
+
 // The cloud-sync folders directly in profile.
 static bool VisitSyncFolders(const Visitor& visitor, const wchar_t* profile) {
     if (!Join(gFolder, profile, kSyncFolders)) {
@@ -165,22 +194,17 @@ static bool VisitSyncFolders(const Visitor& visitor, const wchar_t* profile) {
     bool stopped = false;
     do {
         stopped = IsSyncFolder(entry) && Join(gFolder, profile, entry.cFileName) &&
-                  Visit(visitor, gFolder, "a user's OneDrive", true);
+                  VisitSyncFolder(visitor);
     } while (!stopped && FindNextFileW(search, &entry));
     FindClose(search);
     return stopped;
 }
 
 static bool VisitProfile(const Visitor& visitor, const wchar_t* profile) {
-    if (Visit(visitor, profile, "a user's profile", true)) {
-        return true;
-    }
-    for (const NamedFolder& folder : kProfileFolders) {
-        if (Join(gFolder, profile, folder.name) && Visit(visitor, gFolder, folder.owner, true)) {
-            return true;
-        }
-    }
-    return VisitSyncFolders(visitor, profile);
+    return Visit(visitor, profile, "a user's profile", true) ||
+           VisitNamedFolders(visitor, profile, kProfileFolders, ARRAYSIZE(kProfileFolders),
+                             gFolder) ||
+           VisitSyncFolders(visitor, profile);
 }
 
 // The folder a shell folder's value names for the user whose profile is at profile, or for

@@ -12,6 +12,11 @@
 const DWORD kCloneStartWait = 8000;
 // The longest command line the platform starts, and its terminator.
 const int kCloneCommandLineSize = 32768;
+// The copy's open waits out a hold on it within this many milliseconds, with waits from the
+// first to the longest, each twice the one before.
+const DWORD kCopyHoldBudget = 2000;
+const DWORD kFirstHoldWait = 10;
+const DWORD kLongestHoldWait = 250;
 
 static void TraceArguments() {
     Trace("Program arguments: \r\n");
@@ -48,15 +53,32 @@ bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath,
                       static_cast<int>(reinterpret_cast<INT_PTR>(copy)));
 }
 
+// Scanners hold every new executable in the temporary folder for a moment: the open waits that
+// out, within kCopyHoldBudget milliseconds, with waits that grow.
+static HANDLE OpenDeleteOnClose(const wchar_t* copyPath) {
+    // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
+    SECURITY_ATTRIBUTES inheritable = InheritableHandleAttributes();
+    DWORD wait = kFirstHoldWait;
+    DWORD waited = 0;
+    for (;;) {
+        HANDLE copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                                  FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        if (copy != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+            waited >= kCopyHoldBudget) {
+            return copy;
+        }
+        Sleep(wait);
+        waited += wait;
+        wait = wait < kLongestHoldWait / 2 ? wait * 2 : kLongestHoldWait;
+    }
+}
+
 HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
     CopyFileW(selfPath, copyPath, FALSE);
     // A read-only original passes its attribute on, and a read-only file cannot be opened for
     // deletion.
     ClearReadOnly(copyPath);
-    // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
-    SECURITY_ATTRIBUTES inheritable = InheritableHandleAttributes();
-    HANDLE copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
-                              FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    HANDLE copy = OpenDeleteOnClose(copyPath);
     if (copy == INVALID_HANDLE_VALUE) {
         RemoveCopyAtRestart(copyPath);
     }
@@ -108,9 +130,17 @@ static void HandOffToClone() {
     Trace("Original EXE terminated\r\n");
 }
 
+// The setup starts with the DLL search the system gives a program: a setup may load DLLs from the
+// folder it starts in, which the narrowed search leaves out. Where the DLL directory is what
+// narrows it, which programs started from here inherit, it is narrowed again once the setup has
+// ended, for the hand-off and the Clone: SafeDllSearchMode may be off on those systems, and the
+// current folder, the caller's, would then come before the system directory.
 static void RunOriginal() {
     Trace("Original EXE\r\n");
-    if (RunLocalSetup()) {
+    LeaveDllSearchToTheSystem();
+    bool proceeds = RunLocalSetup();
+    RestrictDllSearch();
+    if (proceeds) {
         HandOffToClone();
     }
 }

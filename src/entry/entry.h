@@ -15,6 +15,7 @@ bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath,
                             const wchar_t* originalPath, HANDLE copy);
 
 // Copies the executable to copyPath and opens the copy delete-on-close, with an inheritable
-// handle, so that the system removes it once the last handle to it is gone. A copy that cannot be
-// opened so is left for the system to remove at the next restart.
+// handle, so that the system removes it once the last handle to it is gone. Another's hold on the
+// copy is waited out for about two seconds; a copy that cannot be opened so is left for the system
+// to remove at the next restart.
 HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath);

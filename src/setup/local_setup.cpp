@@ -15,6 +15,10 @@ static void TraceSetupArguments() {
     Trace(" %ls\r\n", Arg(4));
 }
 
+StartCall gSetupStartStandIn = NULL;
+
+// The setup starts as the system would start it: with the system's error mode, not the silent one
+// this process has set, so that it keeps the system's prompts and crash reporting.
 static bool StartSetup(PROCESS_INFORMATION* process) {
     // The process and the thread handle are both inheritable.
     SECURITY_ATTRIBUTES inheritable = InheritableHandleAttributes();
@@ -22,8 +26,10 @@ static bool StartSetup(PROCESS_INFORMATION* process) {
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     const wchar_t* directory = ArgCount() >= 4 ? Arg(3) : NULL;
-    return CreateProcessW(NULL, gSetupCommandLine, &inheritable, &inheritable, FALSE,
-                          HIGH_PRIORITY_CLASS, NULL, directory, &startup, process) != FALSE;
+    StartCall start = gSetupStartStandIn != NULL ? gSetupStartStandIn : CreateProcessW;
+    return start(NULL, gSetupCommandLine, &inheritable, &inheritable, FALSE,
+                 HIGH_PRIORITY_CLASS | CREATE_DEFAULT_ERROR_MODE, NULL, directory, &startup,
+                 process) != FALSE;
 }
 
 static void TraceLaunchFailure() {

@@ -141,7 +141,7 @@ static bool IsPipeClosed(HANDLE reader) {
 // Original has ended.
 static LaunchResult AwaitOriginal(Watched original, const LaunchOptions& options = kPlainCaller,
                                   HANDLE job = NULL) {
-    LaunchResult result = {true, 0, false, 0, false};
+    LaunchResult result = {true, 0, false, 0, false, false};
     Watched clone;
     result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
     if (job != NULL && options.jobAllowsBreakaway) {
@@ -150,7 +150,13 @@ static LaunchResult AwaitOriginal(Watched original, const LaunchOptions& options
     if (clone.handle != NULL) {
         result.cloneSeen = true;
         Watched keeper;
+        static wchar_t copy[32768];
+        DWORD size = 32768;
+        bool named = QueryFullProcessImageNameW(clone.handle, 0, copy, &size) != FALSE;
         result.cloneExitCode = AwaitWatchingChild(clone, IsKeeperImage, &keeper);
+        result.copyHeldAtCloneEnd = named && GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES &&
+                                    keeper.handle != NULL &&
+                                    WaitForSingleObject(keeper.handle, 0) == WAIT_TIMEOUT;
         if (options.outputReader != NULL) {
             result.outputClosedAtCloneEnd = IsPipeClosed(options.outputReader) &&
                                             keeper.handle != NULL &&
@@ -176,7 +182,7 @@ LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder,
         }
     }
     if (!started) {
-        LaunchResult notStarted = {false, 0, false, 0, false};
+        LaunchResult notStarted = {false, 0, false, 0, false, false};
         return notStarted;
     }
     LaunchResult result = AwaitOriginal(original, caller, job);
@@ -187,7 +193,7 @@ LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder,
 }
 
 InstallerResult LaunchInstaller(const wchar_t* commandLine, const wchar_t* tempFolder) {
-    InstallerResult result = {false, 0, false, {false, 0, false, 0, false}};
+    InstallerResult result = {false, 0, false, {false, 0, false, 0, false, false}};
     Watched installer;
     result.started = Start(commandLine, tempFolder, &installer);
     if (!result.started) {

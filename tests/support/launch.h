@@ -14,6 +14,9 @@ struct LaunchResult {
     // With LaunchOptions::outputReader: whether its pipe had no writer left once the Clone had
     // ended, while the program it hands its copy on to still ran.
     bool outputClosedAtCloneEnd;
+    // Whether the Clone's copy was still there once the Clone had ended, while the program it
+    // hands the copy's handle on to still ran.
+    bool copyHeldAtCloneEnd;
 };
 
 // What a caller other than a plain one passes on to the program it starts. Launch closes its
