@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "cleanup/cleanup.h"
+#include "common/common.h"
+#include "protected/protected.h"
+#include "walk/walk.h"
 #include "support/other_user.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cleanup/cleanup.h"
+#include "protected/protected.h"
 #include "support/counter_key.h"
 #include "support/launch.h"
 #include "support/other_user.h"

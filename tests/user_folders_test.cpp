@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "cleanup/user_folders.h"
+#include "protected/user_folders.h"
 
 static const std::wstring kProfileList =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";

@@ -3,6 +3,7 @@
 #include <wchar.h>
 
 #include "../common/common.h"
+#include "../protected/protected.h"
 #include "../walk/walk.h"
 
 void DeleteHostIni() {
@@ -13,67 +14,6 @@ void DeleteHostIni() {
         FormatText(path, kPathSize, "%ls\\HOST.INI", windows)) {
         DeleteFileW(path);
     }
-}
-
-static bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
-// Length of the folder name at the start of path, up to the next separator.
-static int FolderNameLength(const wchar_t* path) {
-    int length = 0;
-    while (path[length] != L'\0' && !IsSeparator(path[length])) {
-        ++length;
-    }
-    return length;
-}
-
-// A name the platform would fold into its parent or grandparent: "", ".", "..", "...".
-static bool IsDotsOnly(const wchar_t* name, int length) {
-    for (int i = 0; i < length; ++i) {
-        if (name[i] != L'.') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Counts the folder names between the root and the file name; -1 when one of them is empty or
-// made of dots only.
-static int CountFolders(const wchar_t* afterRoot) {
-    int folders = 0;
-    const wchar_t* name = afterRoot + 1;
-    for (;;) {
-        int length = FolderNameLength(name);
-        if (name[length] == L'\0') {
-            return folders;
-        }
-        if (IsDotsOnly(name, length)) {
-            return -1;
-        }
-        ++folders;
-        name += length + 1;
-    }
-}
-
-// Where the path's root ends: after "X:" for a drive path, after "\\server\share" for a
-// share; NULL for a relative path or a device or literal path ("\\?\", "\\.\").
-static const wchar_t* SkipRoot(const wchar_t* path) {
-    if (path[0] != L'\0' && path[1] == L':') {
-        return IsSeparator(path[2]) ? path + 2 : NULL;
-    }
-    if (!IsSeparator(path[0]) || !IsSeparator(path[1])) {
-        return NULL;
-    }
-    const wchar_t* server = path + 2;
-    int serverLength = FolderNameLength(server);
-    if (IsDotsOnly(server, serverLength) || (serverLength == 1 && server[0] == L'?') ||
-        !IsSeparator(server[serverLength])) {
-        return NULL;
-    }
-    const wchar_t* share = server + serverLength + 1;
-    int shareLength = FolderNameLength(share);
-    return IsDotsOnly(share, shareLength) ? NULL : share + shareLength;
 }
 
 // Length of the drive and directory components together: up to and including the last
@@ -104,16 +44,6 @@ bool StagingRootOf(const wchar_t* executablePath, wchar_t* root) {
         return false;
     }
     return true;
-}
-
-bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal) {
-    if (SkipRoot(fullPath) == NULL) {
-        return false;
-    }
-    if (fullPath[1] == L':') {
-        return FormatText(literal, kPathSize, "\\\\?\\%ls", fullPath);
-    }
-    return FormatText(literal, kPathSize, "\\\\?\\UNC\\%ls", fullPath + 2);
 }
 
 // The staging root made full, without "..", once: the rules and the walk see the same

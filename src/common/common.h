@@ -56,3 +56,18 @@ const wchar_t* Arg(int index);
 int DecimalValue(const wchar_t* text);
 // Whether text equals ascii, with only the letters A-Z and a-z taken as the same.
 bool EqualsIgnoringAsciiCase(const wchar_t* text, const char* ascii);
+
+// Paths as the staging folder and the rules of what is never removed read them.
+
+// Whether c separates the names of a path: a backslash or a slash.
+bool IsSeparator(wchar_t c);
+// Where the path's root ends: after "X:" for a drive path, after "\\server\share" for a
+// share; NULL for a relative path or a device or literal path ("\\?\", "\\.\").
+const wchar_t* SkipRoot(const wchar_t* path);
+// Counts the folder names between the root (afterRoot as SkipRoot gives it) and the last name;
+// -1 when one of them is empty or made of dots only.
+int CountFolders(const wchar_t* afterRoot);
+// The literal form of a full path ("\\?\C:\a\" or "\\?\UNC\server\share\a\"), which
+// the file system takes as it is, at any length, into literal (kPathSize characters). False
+// when it does not fit or path is not a full drive or share path.
+bool LiteralPathOf(const wchar_t* fullPath, wchar_t* literal);

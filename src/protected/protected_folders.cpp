@@ -1,7 +1,7 @@
 // Folders of the system and of the user that a staging root must never be, hold or lie
 // directly in. An executable unpacked by hand into a user's folder, or reached through a
 // folder link, would otherwise make one of them the staging root.
-#include "cleanup.h"
+#include "protected.h"
 
 #include <string.h>
 
@@ -324,15 +324,11 @@ static bool IsUncheckable() {
 }
 
 // Folders directly in a drive's or a share's root are where people keep downloads, games, data
-// and backups; no staged tree needs to be one. The root's path is canonical, so its separators
-// tell its depth: one in C:\a, four in \\server\share\a. Checked last, so that a folder that
-// another rule keeps (the Windows directory) is traced with that rule.
+// and backups; no staged tree needs to be one. Checked last, so that a folder that another rule
+// keeps (the Windows directory) is traced with that rule.
 static bool LiesDirectlyInVolumeRoot() {
-    int separators = 0;
-    for (const wchar_t* p = gRoot.path; *p != L'\0'; ++p) {
-        separators += *p == L'\\' ? 1 : 0;
-    }
-    if (separators > (gRoot.path[1] == L':' ? 1 : 4)) {
+    const wchar_t* afterRoot = SkipRoot(gRoot.path);
+    if (afterRoot != NULL && CountFolders(afterRoot) > 0) {
         return false;
     }
     Trace("Staging folder kept: it lies directly in a drive's or share's root\r\n");

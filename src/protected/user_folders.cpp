@@ -10,8 +10,6 @@
 #include <wchar.h>
 #include <windows.h>
 
-#include "cleanup.h"
-
 struct Visitor {
     UserFolderVisitor visit;
     void* context;
