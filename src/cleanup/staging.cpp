@@ -46,6 +46,17 @@ bool StagingRootOf(const wchar_t* executablePath, wchar_t* root) {
     return true;
 }
 
+// The rules check the root's final path. A drive letter may stand for a folder (a substituted
+// drive, a share's subfolder mapped as a drive), whose final path lies deeper than the path the
+// user sees: a root directly in such a drive's root is kept here, by the executable's path.
+static bool LiesDirectlyInDriveRoot(const wchar_t* executablePath) {
+    if (CountFolders(SkipRoot(executablePath)) > 2) {
+        return false;
+    }
+    Trace("Staging folder kept: it lies directly in a drive's or share's root\r\n");
+    return true;
+}
+
 // The staging root made full, without "..", once: the rules and the walk see the same
 // folder, and the walk takes it in literal form, so that no depth of the tree is beyond its
 // reach.
@@ -183,7 +194,8 @@ void RemoveStagingFolders() {
     static wchar_t root[kPathSize];
     static wchar_t resolved[kPathSize];
     static wchar_t literal[kPathSize];
-    if (!StagingRootOf(original, root) || !ResolveStagingRoot(root, resolved, literal)) {
+    if (!StagingRootOf(original, root) || LiesDirectlyInDriveRoot(original) ||
+        !ResolveStagingRoot(root, resolved, literal)) {
         return;
     }
     TakeFinalPath(resolved, literal);

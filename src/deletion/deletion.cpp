@@ -23,6 +23,7 @@ const NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121);
 const NTSTATUS kStatusDirectoryNotEmpty = static_cast<NTSTATUS>(0xC0000101);
 const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
+const NTSTATUS kStatusFileDeleted = static_cast<NTSTATUS>(0xC0000123);
 
 typedef NTSTATUS(WINAPI* FileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                               FILE_INFORMATION_CLASS);
@@ -171,13 +172,25 @@ void ClearReadOnlyOf(HANDLE file, DWORD attributes) {
     }
 }
 
+// Whether the entry is gone or on its way out: deleted now, deleted already and waiting for
+// others' handles to close, or deleted by another process since it was opened.
+static bool IsGone(NTSTATUS status) {
+    return NT_SUCCESS(status) || status == kStatusDeletePending || status == kStatusFileDeleted;
+}
+
 // The answers to the deletion at once that tell how the entry itself stands. Any other answer
 // comes from a system, file system or redirector that does not know that deletion, in whatever
 // words it has for that.
 static bool IsFinalAnswer(NTSTATUS status) {
-    return NT_SUCCESS(status) || status == kStatusSharingViolation ||
-           status == kStatusAccessDenied || status == kStatusCannotDelete ||
-           status == kStatusDirectoryNotEmpty || status == kStatusDeletePending;
+    return IsGone(status) || status == kStatusSharingViolation || status == kStatusAccessDenied ||
+           status == kStatusCannotDelete || status == kStatusDirectoryNotEmpty;
+}
+
+// A file system that deletes at once but does not know the flag that ignores the read-only bit
+// refuses a read-only entry: that entry alone goes the classic way, its bit cleared first.
+static bool IsReadOnlyRefusal(NTSTATUS status, DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+           (status == kStatusCannotDelete || status == kStatusAccessDenied);
 }
 
 static bool HasOtherNames(HANDLE file) {
@@ -264,10 +277,10 @@ static NTSTATUS Dispose(HANDLE file, const wchar_t* path, DWORD attributes) {
         IO_STATUS_BLOCK io;
         NTSTATUS status =
             gSetInformation(file, &io, &flags, sizeof(flags), kFileDispositionInformationEx);
-        if (IsFinalAnswer(status)) {
+        if (IsFinalAnswer(status) && !IsReadOnlyRefusal(status, attributes)) {
             return status;
         }
-        gClassicDeletion = true;
+        gClassicDeletion = !IsFinalAnswer(status);
     }
     return DisposeClassic(file, path, attributes);
 }
@@ -317,7 +330,7 @@ static bool DeleteThroughHandle(const wchar_t* path, LONGLONG listedId, bool lin
     DWORD attributes;
     bool itself = IsListedEntry(entry, listedId, &attributes) &&
                   (!link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    bool deleted = itself && NT_SUCCESS(Dispose(entry, path, attributes));
+    bool deleted = itself && IsGone(Dispose(entry, path, attributes));
     CloseHandle(entry);
     GiveBackReadOnly();
     if (!itself) {
