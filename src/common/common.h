@@ -35,6 +35,13 @@ void* SystemProcedure(const wchar_t* module, const char* name);
 // Attributes that make a new handle inheritable by the processes this one starts.
 SECURITY_ATTRIBUTES InheritableHandleAttributes();
 
+// Scanners, indexers and sync tools open what was just written for a moment. What such a hold
+// keeps is tried again after waits that start at kFirstRetryWait and double up to a quarter of a
+// second. WaitWithin makes one of them, cut to what is left of *timeLeft, and takes it from
+// there; false, without waiting, once nothing is left.
+const DWORD kFirstRetryWait = 10;
+bool WaitWithin(DWORD* wait, DWORD* timeLeft);
+
 // The most handles StartProcess passes on.
 const int kMostPassedHandles = 2;
 // Starts a program (program may be NULL: the command line names it) that inherits exactly the

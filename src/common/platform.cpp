@@ -9,3 +9,15 @@ SECURITY_ATTRIBUTES InheritableHandleAttributes() {
     inheritable.bInheritHandle = TRUE;
     return inheritable;
 }
+
+bool WaitWithin(DWORD* wait, DWORD* timeLeft) {
+    const DWORD kLongestWait = 250;
+    if (*timeLeft == 0) {
+        return false;
+    }
+    DWORD pause = *wait < *timeLeft ? *wait : *timeLeft;
+    Sleep(pause);
+    *timeLeft -= pause;
+    *wait = *wait * 2 < kLongestWait ? *wait * 2 : kLongestWait;
+    return true;
+}

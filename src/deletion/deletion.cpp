@@ -6,11 +6,8 @@
 
 #include "../common/common.h"
 
-// Scanners, indexers and sync tools open files just written for a moment. An entry that such a
-// hold keeps is tried again after a wait; the waits grow and all of them together, for the whole
-// removal, stay within the budget.
+// All the waits for entries held for a moment, together, for the whole removal.
 const DWORD kRetryBudget = 2000;
-const DWORD kLongestRetryWait = 250;
 
 // The deletion that takes a name out of its folder at once, even while others still hold the
 // entry, and that ignores the read-only bit. Not every system and file system has it.
@@ -98,14 +95,7 @@ void TraceFailure(NTSTATUS status) {
 }
 
 bool WaitToRetry(DWORD* wait) {
-    if (gRetryTimeLeft == 0) {
-        return false;
-    }
-    DWORD pause = *wait < gRetryTimeLeft ? *wait : gRetryTimeLeft;
-    Sleep(pause);
-    gRetryTimeLeft -= pause;
-    *wait = *wait * 2 < kLongestRetryWait ? *wait * 2 : kLongestRetryWait;
-    return true;
+    return WaitWithin(wait, &gRetryTimeLeft);
 }
 
 // Whether a failure is another handle's hold, which ends: the one kind that is waited out.
@@ -204,7 +194,6 @@ static bool HasOtherNames(HANDLE file) {
 // Finds a name of the file path names, other than path, into gOtherName: the system gives the
 // names without their volume's root, which path begins with. Empty when none can be had.
 static void FindOtherName(const wchar_t* path) {
-    gOtherName[0] = L'\0';
     FindFirstNameCall findFirst =
         reinterpret_cast<FindFirstNameCall>(SystemProcedure(L"kernel32.dll", "FindFirstFileNameW"));
     FindNextNameCall findNext =

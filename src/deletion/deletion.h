@@ -4,10 +4,7 @@
 // budget of waits for the whole removal. Nothing outside the entry is changed.
 #pragma once
 
-#include <windows.h>
-
-// The first wait of a series that WaitToRetry grows.
-const DWORD kFirstRetryWait = 10;
+#include "../common/common.h"
 
 // Starts a removal: a new budget of waits, and the system asked anew for the deletion at once
 // and the attributes with the reparse tag. False when the system lacks the handle calls.

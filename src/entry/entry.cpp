@@ -12,11 +12,8 @@
 const DWORD kCloneStartWait = 8000;
 // The longest command line the platform starts, and its terminator.
 const int kCloneCommandLineSize = 32768;
-// The copy's open waits out a hold on it within this many milliseconds, with waits from the
-// first to the longest, each twice the one before.
+// The copy's open waits out a hold on it within this many milliseconds.
 const DWORD kCopyHoldBudget = 2000;
-const DWORD kFirstHoldWait = 10;
-const DWORD kLongestHoldWait = 250;
 
 static void TraceArguments() {
     Trace("Program arguments: \r\n");
@@ -58,19 +55,15 @@ bool FormatCloneCommandLine(wchar_t* out, int capacity, const wchar_t* copyPath,
 static HANDLE OpenDeleteOnClose(const wchar_t* copyPath) {
     // Inheritable: the Clone, and the program it hands the handle on to, hold it too.
     SECURITY_ATTRIBUTES inheritable = InheritableHandleAttributes();
-    DWORD wait = kFirstHoldWait;
-    DWORD waited = 0;
-    for (;;) {
-        HANDLE copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
-                                  FILE_FLAG_DELETE_ON_CLOSE, NULL);
-        if (copy != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
-            waited >= kCopyHoldBudget) {
-            return copy;
-        }
-        Sleep(wait);
-        waited += wait;
-        wait = wait < kLongestHoldWait / 2 ? wait * 2 : kLongestHoldWait;
-    }
+    DWORD wait = kFirstRetryWait;
+    DWORD timeLeft = kCopyHoldBudget;
+    HANDLE copy;
+    do {
+        copy = CreateFileW(copyPath, 0, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
+                           FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    } while (copy == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION &&
+             WaitWithin(&wait, &timeLeft));
+    return copy;
 }
 
 HANDLE OpenDisposableCopy(const wchar_t* selfPath, const wchar_t* copyPath) {
