@@ -103,7 +103,8 @@ static std::string Slashed(std::string text) {
 }
 
 static bool Protected(const std::string& folder) {
-    return IsProtectedFolder(Wide(folder).c_str());
+    FileIdentity checked;
+    return IsProtectedFolder(Wide(folder).c_str(), &checked);
 }
 
 // The variables the tests point at folders of the sandbox.
@@ -140,7 +141,7 @@ class Guard : public ::testing::Test {
     // Whether folder is kept, and for the rule traced.
     bool Kept(const std::string& folder, const std::string& rule) {
         ClearTraceLines();
-        bool kept = IsProtectedFolder(Wide(folder).c_str());
+        bool kept = Protected(folder);
         return kept && Traced("Staging folder kept: it " + rule + "\r\n");
     }
     std::string base, profile, temp;
@@ -224,34 +225,41 @@ TEST_F(Guard, EveryUsersFoldersAreKept) {
 }
 
 // Most users' registry is not loaded: the folders each profile holds stand in for their shell
-// folders. The running user's programs, the shared and the cloud-sync folders are kept alike.
+// folders. The running user's programs, the shared and the cloud-sync folders are kept alike. The
+// folders that a cloud-sync folder's backup moves in are named in the user's language: every
+// folder directly in a cloud-sync folder is taken for one.
 TEST_F(Guard, DefaultUserFoldersSharedAndSyncFoldersAreKept) {
     std::string other = base + "Other User";
-    const char* kept[][2] = {
-        {"Other User\\Downloads\\pkg", "a user's Downloads"},
-        {"Other User\\Desktop\\pkg", "a user's Desktop"},
-        {"Other User\\OneDrive\\pkg", "a user's OneDrive"},
-        {"Other User\\onedrive - Tarnwick\\pkg", "a user's OneDrive"},
-        {"Other User\\OneDrive\\Desktop\\pkg", "a user's Desktop"},
-        {"Other User\\OneDrive\\Documents\\pkg", "a user's Documents"},
-        {"Other User\\onedrive - Tarnwick\\Pictures\\pkg", "a user's Pictures"},
-        {"Public\\Documents\\pkg", "the shared Documents"},
-        {"Local\\Programs\\pkg", "LOCALAPPDATA\\Programs"},
-        {"Sync\\pkg", "OneDrive"},
+    const std::string synced = "lies directly in a folder directly in a user's OneDrive";
+    const std::string kept[][2] = {
+        {"Other User\\Downloads\\pkg", "lies directly in a user's Downloads"},
+        {"Other User\\Desktop\\pkg", "lies directly in a user's Desktop"},
+        {"Other User\\OneDrive\\pkg", "lies directly in a user's OneDrive"},
+        {"Other User\\onedrive - Tarnwick\\pkg", "lies directly in a user's OneDrive"},
+        {"Other User\\OneDrive\\Desktop\\pkg", synced},
+        {"Other User\\OneDrive\\Documents\\pkg", synced},
+        {"Other User\\OneDrive\\Dokumente\\pkg", synced},
+        {"Other User\\onedrive - Tarnwick\\Pictures\\pkg", synced},
+        {u8"Other User\\onedrive - Tarnwick\\\u753b\u50cf\\pkg", synced},
+        {"Public\\Documents\\pkg", "lies directly in the shared Documents"},
+        {"Local\\Programs\\pkg", "lies directly in LOCALAPPDATA\\Programs"},
+        {"Sync\\pkg", "lies directly in OneDrive"},
+        {"Sync\\Bilder\\pkg", "lies directly in a folder directly in OneDrive"},
     };
     for (const auto& folder : kept) {
         MakeFolders(base + folder[0]);
     }
     MakeFolders(other + "\\Downloads\\pkg\\stage");
+    MakeFolders(other + "\\OneDrive\\Bilder\\pkg\\stage");
     RegisterOtherUser(other, "");
     SetEnvironment("PUBLIC", base + "Public");
     SetEnvironment("LOCALAPPDATA", base + "Local");
     SetEnvironment("OneDrive", base + "Sync");
     for (const auto& folder : kept) {
-        EXPECT_TRUE(Kept(base + folder[0], "lies directly in " + std::string(folder[1])))
-            << folder[0];
+        EXPECT_TRUE(Kept(base + folder[0], folder[1])) << folder[0];
     }
     EXPECT_FALSE(Protected(other + "\\Downloads\\pkg\\stage"));
+    EXPECT_FALSE(Protected(other + "\\OneDrive\\Bilder\\pkg\\stage"));
 }
 
 TEST_F(Guard, FoldersOfTheSystemAreKept) {

@@ -46,8 +46,10 @@ static bool WouldBeKept(const std::string& executable) {
     ClearTraceLines();
     static wchar_t root[32768];
     static wchar_t resolved[32768];
+    FileIdentity checked;
     return !StagingRootOf(Wide(executable).c_str(), root) ||
-           GetFullPathNameW(root, 32768, resolved, NULL) == 0 || IsProtectedFolder(resolved);
+           GetFullPathNameW(root, 32768, resolved, NULL) == 0 ||
+           IsProtectedFolder(resolved, &checked);
 }
 
 // S:\run\<test>\ holds canary.txt and beside\keep.txt around the staged tree stage\, whose

@@ -21,7 +21,7 @@ static const wchar_t kOtherUser[] = L"S-1-5-21-1111-2222-3333-1099";
 static const wchar_t kUnloadedUser[] = L"S-1-5-21-1111-2222-3333-1098";
 static const wchar_t kBinaryUser[] = L"S-1-5-21-1111-2222-3333-1097";
 
-using Visited = std::tuple<std::wstring, std::string, bool>;
+using Visited = std::tuple<std::wstring, std::string, int>;
 
 // Collects every folder; stops at the one named stopAt.
 struct Collector {
@@ -29,9 +29,9 @@ struct Collector {
     std::wstring stopAt;
 };
 
-static bool Collect(const wchar_t* path, const char* owner, bool guardsChildren, void* context) {
+static bool Collect(const wchar_t* path, const char* owner, int levels, void* context) {
     Collector* collector = static_cast<Collector*>(context);
-    collector->visited.emplace_back(path, owner, guardsChildren);
+    collector->visited.emplace_back(path, owner, levels);
     return collector->stopAt == path;
 }
 
@@ -105,29 +105,29 @@ class UserFolders : public ::testing::Test {
 TEST_F(UserFolders, EveryUsersProfileApplicationDataAndShellFoldersAreVisited) {
     ASSERT_FALSE(VisitUserFolders(Collect, &collector));
     const char* data = "a user's application data";
-    EXPECT_TRUE(Visits({profile, "a user's profile", true}));
-    EXPECT_TRUE(Visits({profile + L"\\AppData\\Roaming", data, true}));
-    EXPECT_TRUE(Visits({profile + L"\\AppData\\Local", data, true}));
-    EXPECT_TRUE(Visits({profile + L"\\AppData\\LocalLow", data, true}));
-    EXPECT_TRUE(Visits({profile + L"\\Local Settings\\Application Data", data, true}));
+    EXPECT_TRUE(Visits({profile, "a user's profile", 1}));
+    EXPECT_TRUE(Visits({profile + L"\\AppData\\Roaming", data, 1}));
+    EXPECT_TRUE(Visits({profile + L"\\AppData\\Local", data, 1}));
+    EXPECT_TRUE(Visits({profile + L"\\AppData\\LocalLow", data, 1}));
+    EXPECT_TRUE(Visits({profile + L"\\Local Settings\\Application Data", data, 1}));
     // Its shell folders take its own profile, whatever the case of the variable.
-    EXPECT_TRUE(Visits({profile + L"\\My Documents", "a user's Documents", true}));
-    EXPECT_TRUE(Visits({profile + L"\\Desktop", "a user's Desktop", true}));
-    EXPECT_TRUE(Visits({base + L"\\Redirected", "a user's Downloads", true}));
-    EXPECT_TRUE(Visits({profile + L"\\Roaming Data", data, true}));
-    EXPECT_TRUE(Visits({base + L"\\Local Data", data, true}));
+    EXPECT_TRUE(Visits({profile + L"\\My Documents", "a user's Documents", 1}));
+    EXPECT_TRUE(Visits({profile + L"\\Desktop", "a user's Desktop", 1}));
+    EXPECT_TRUE(Visits({base + L"\\Redirected", "a user's Downloads", 1}));
+    EXPECT_TRUE(Visits({profile + L"\\Roaming Data", data, 1}));
+    EXPECT_TRUE(Visits({base + L"\\Local Data", data, 1}));
     // The running user's take the running environment's.
-    EXPECT_TRUE(Visits({base + L"\\Running User\\Downloads", "a user's Downloads", true}));
-    EXPECT_TRUE(Visits({base + L"\\Unloaded User", "a user's profile", true}));
+    EXPECT_TRUE(Visits({base + L"\\Running User\\Downloads", "a user's Downloads", 1}));
+    EXPECT_TRUE(Visits({base + L"\\Unloaded User", "a user's profile", 1}));
     // Without a loaded hive a profile's own folders stand in; the shared ones are named twice.
-    EXPECT_TRUE(Visits({base + L"\\Unloaded User\\Downloads", "a user's Downloads", true}));
+    EXPECT_TRUE(Visits({base + L"\\Unloaded User\\Downloads", "a user's Downloads", 1}));
     EXPECT_TRUE(
-        Visits({base + L"\\Unloaded User\\AppData\\Local\\Programs", "a user's programs", true}));
-    EXPECT_TRUE(Visits({L"C:\\users\\Public\\Music", "a user's Music", true}));
-    EXPECT_TRUE(Visits({L"C:\\users\\Public\\Music", "the shared Music", true}));
-    EXPECT_TRUE(Visits({L"C:\\users", "the profiles folder", true}));
-    EXPECT_TRUE(Visits({L"C:\\users\\Default User\\Application Data", data, true}));
-    EXPECT_TRUE(Visits({L"C:\\windows", "the system's Windows directory", true}));
+        Visits({base + L"\\Unloaded User\\AppData\\Local\\Programs", "a user's programs", 1}));
+    EXPECT_TRUE(Visits({L"C:\\users\\Public\\Music", "a user's Music", 1}));
+    EXPECT_TRUE(Visits({L"C:\\users\\Public\\Music", "the shared Music", 1}));
+    EXPECT_TRUE(Visits({L"C:\\users", "the profiles folder", 1}));
+    EXPECT_TRUE(Visits({L"C:\\users\\Default User\\Application Data", data, 1}));
+    EXPECT_TRUE(Visits({L"C:\\windows", "the system's Windows directory", 1}));
     // Values that are no text are skipped, and so is everything of a user without a profile.
     EXPECT_FALSE(VisitsAnyBelow(base + L"\\Binary"));
 }
@@ -141,10 +141,10 @@ TEST_F(UserFolders, LongestPathIsVisitedAndLongerOnesSkipped) {
     ListUser(kOtherUser, REG_SZ, longProfile);
     ListUser(kUnloadedUser, REG_SZ, tooLong);
     ASSERT_FALSE(VisitUserFolders(Collect, &collector));
-    EXPECT_TRUE(Visits({longProfile, "a user's profile", true}));
-    EXPECT_TRUE(Visits({longProfile + roaming, "a user's application data", true}));
+    EXPECT_TRUE(Visits({longProfile, "a user's profile", 1}));
+    EXPECT_TRUE(Visits({longProfile + roaming, "a user's application data", 1}));
     EXPECT_FALSE(VisitsAnyBelow(longProfile + L"\\AppData\\LocalLow"));
-    EXPECT_TRUE(Visits({longProfile + L"\\Desktop", "a user's Desktop", true}));
+    EXPECT_TRUE(Visits({longProfile + L"\\Desktop", "a user's Desktop", 1}));
     EXPECT_FALSE(VisitsAnyBelow(base + L"\\Unloaded"));
 }
 
@@ -152,6 +152,5 @@ TEST_F(UserFolders, VisitStopsWhenTheVisitorSaysSo) {
     collector.stopAt = profile + L"\\AppData\\Roaming";
     EXPECT_TRUE(VisitUserFolders(Collect, &collector));
     ASSERT_FALSE(collector.visited.empty());
-    EXPECT_EQ(collector.visited.back(),
-              Visited(collector.stopAt, "a user's application data", true));
+    EXPECT_EQ(collector.visited.back(), Visited(collector.stopAt, "a user's application data", 1));
 }

@@ -39,8 +39,14 @@ static void SetReadOnly(const std::wstring& path) {
     SetFileAttributesW(Named(path).c_str(), Attributes(path) | FILE_ATTRIBUTE_READONLY);
 }
 
+// Holds folder and removes it as the folder checked, as the Clone does.
 static void DeleteTree(const std::wstring& folder) {
-    DeleteTree(Long(folder).c_str());
+    HANDLE held = HoldTree(Long(folder).c_str());
+    FileIdentity checked = {0, 0, 0};
+    if (held != INVALID_HANDLE_VALUE) {
+        ASSERT_TRUE(IdentityOf(held, &checked));
+    }
+    DeleteTree(Long(folder).c_str(), checked);
 }
 
 // The names of folder's entries in the order the file system lists them, "." and ".." left out.

@@ -92,48 +92,39 @@ static bool OpensSameFolder(HANDLE folder, const wchar_t* literal) {
     if (other == INVALID_HANDLE_VALUE) {
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION held;
-    BY_HANDLE_FILE_INFORMATION opened;
-    bool same =
-        GetFileInformationByHandle(folder, &held) && GetFileInformationByHandle(other, &opened) &&
-        held.dwVolumeSerialNumber == opened.dwVolumeSerialNumber &&
-        held.nFileIndexHigh == opened.nFileIndexHigh && held.nFileIndexLow == opened.nFileIndexLow;
+    FileIdentity held;
+    FileIdentity opened;
+    bool same = IdentityOf(folder, &held) && IdentityOf(other, &opened) && IsSameFile(held, opened);
     CloseHandle(other);
     return same;
 }
 
-// The final path of the folder at literal into gFinal, with room for a closing backslash; false
-// where the system has no such call or cannot tell (a volume without a drive letter). Not
-// inlined: in RemoveStagingFolders it would cost about 250 bytes more.
-__attribute__((noinline)) static bool ReadFinalPath(const wchar_t* literal) {
+// The final path of the held folder into gFinal, with room for a closing backslash; false where
+// the system has no such call or cannot tell (a volume without a drive letter). Not inlined: in
+// RemoveStagingFolders it would cost about 250 bytes more.
+__attribute__((noinline)) static bool ReadFinalPath(HANDLE folder) {
     FinalPathCall finalPath = reinterpret_cast<FinalPathCall>(
         SystemProcedure(L"kernel32.dll", "GetFinalPathNameByHandleW"));
     if (finalPath == NULL) {
         return false;
     }
-    HANDLE folder = OpenFolder(literal);
-    if (folder == INVALID_HANDLE_VALUE) {
-        return false;
-    }
     DWORD length = finalPath(folder, gFinal, kPathSize - 1, VOLUME_NAME_DOS);
-    bool read =
-        length > 4 && length < static_cast<DWORD>(kPathSize - 1) && OpensSameFolder(folder, gFinal);
-    CloseHandle(folder);
-    return read;
+    return length > 4 && length < static_cast<DWORD>(kPathSize - 1) &&
+           OpensSameFolder(folder, gFinal);
 }
 
-// The staging root (literal ends with a backslash) by its final path, with no link left in it,
-// where the system tells it: the redirection trust, once on, refuses links that users made
-// anywhere in a path, and the rules must check the folder the walk removes. A root that is itself a
-// link keeps its path, for the rules to see it as one: Wine opens a link as its target even when
-// asked for the link.
-static void TakeFinalPath(wchar_t* resolved, wchar_t* literal) {
+// The staging root, held as held (literal ends with a backslash), by its final path, with no link
+// left in it, where the system tells it: the redirection trust, once on, refuses links that users
+// made anywhere in a path, and the rules must check the folder the walk removes. A root that is
+// itself a link keeps its path, for the rules to see it as one: Wine opens a link as its target
+// even when asked for the link.
+static void TakeFinalPath(HANDLE held, wchar_t* resolved, wchar_t* literal) {
     // Without its closing backslash: with it, Wine takes a link's path for its target's.
     size_t rootLength = wcslen(literal) - 1;
     literal[rootLength] = L'\0';
     DWORD attributes = GetFileAttributesW(literal);
     bool read = attributes != INVALID_FILE_ATTRIBUTES &&
-                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && ReadFinalPath(literal);
+                (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && ReadFinalPath(held);
     literal[rootLength] = L'\\';
     if (!read) {
         return;
@@ -198,15 +189,23 @@ void RemoveStagingFolders() {
         !ResolveStagingRoot(root, resolved, literal)) {
         return;
     }
-    TakeFinalPath(resolved, literal);
-    if (IsProtectedFolder(resolved)) {
+    // Held from before its final path is read until the walk has ended, so that nobody can swap it
+    // for another folder meanwhile; the walk takes it only when it is the folder the rules checked.
+    HANDLE held = HoldTree(literal);
+    if (held == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    TakeFinalPath(held, resolved, literal);
+    FileIdentity checked;
+    if (IsProtectedFolder(resolved, &checked)) {
+        LetGoOfTree();
         return;
     }
     // Only now: from here on the system refuses links that users made, and the rules must still
     // see through such a link to a user's folder.
     EnforceRedirectionTrust();
     Trace("%ls\r\n", root);
-    DeleteTree(literal);
+    DeleteTree(literal, checked);
     if (fixedFolder[0] != L'\0') {
         RemoveDirectoryW(fixedFolder);
     }

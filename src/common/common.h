@@ -35,6 +35,23 @@ void* SystemProcedure(const wchar_t* module, const char* name);
 // Attributes that make a new handle inheritable by the processes this one starts.
 SECURITY_ATTRIBUTES InheritableHandleAttributes();
 
+// A file or folder as its volume knows it, the same whichever path reaches it.
+struct FileIdentity {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+// Reads the identity of what an open handle holds; false when the system cannot tell.
+bool IdentityOf(HANDLE file, FileIdentity* identity);
+bool IsSameFile(const FileIdentity& a, const FileIdentity& b);
+
+// The root of the volume that holds path, with its closing backslash, into root (kPathSize
+// characters): a drive's or a share's root, or the folder a volume is mounted in. The system may
+// give a literal path's root without the literal prefix. False when it cannot tell.
+bool VolumeRootOf(const wchar_t* path, wchar_t* root);
+// Stands in, when set, for the system's GetVolumePathNameW. Only tests set it.
+extern BOOL(WINAPI* gVolumePathStandIn)(LPCWSTR path, LPWSTR root, DWORD capacity);
+
 // Scanners, indexers and sync tools open what was just written for a moment. What such a hold
 // keeps is tried again after waits that start at kFirstRetryWait and double up to a quarter of a
 // second. WaitWithin makes one of them, cut to what is left of *timeLeft, and takes it from

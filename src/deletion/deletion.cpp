@@ -22,10 +22,13 @@ const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043);
 const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056);
 const NTSTATUS kStatusFileDeleted = static_cast<NTSTATUS>(0xC0000123);
 
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+typedef NTSTATUS(WINAPI* CreateFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
 typedef NTSTATUS(WINAPI* FileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                               FILE_INFORMATION_CLASS);
 typedef ULONG(WINAPI* StatusToErrorCall)(NTSTATUS);
-typedef NTSTATUS(WINAPI* LastStatusCall)();
 typedef HANDLE(WINAPI* FindFirstNameCall)(LPCWSTR, DWORD, LPDWORD, PWSTR);
 typedef BOOL(WINAPI* FindNextNameCall)(HANDLE, LPDWORD, PWSTR);
 
@@ -46,19 +49,22 @@ static bool gBasicAttributes;
 // through this name once the handle is closed. Empty when there is nothing to give back.
 static WCHAR gOtherName[kPathSize];
 
+// The answer to the last open of an entry.
+static NTSTATUS gOpenStatus;
+
+static CreateFileCall gCreateFile;
 static FileInformationCall gQueryInformation;
 static FileInformationCall gSetInformation;
 static StatusToErrorCall gErrorOf;
-static LastStatusCall gLastStatus;
 
-// The file system's own calls work on an open handle: reading what it is and deleting it. Every
-// system that has the wide calls has them.
+// The file system's own calls open an entry by its name in an open folder, read what it is through
+// its handle and delete it. Every system that has the wide calls has them.
 static bool LoadHandleCalls() {
-    static const char* const kNames[] = {"NtQueryInformationFile", "NtSetInformationFile",
-                                         "RtlNtStatusToDosError", "RtlGetLastNtStatus"};
+    static const char* const kNames[] = {"NtCreateFile", "NtQueryInformationFile",
+                                         "NtSetInformationFile", "RtlNtStatusToDosError"};
     static void** const kCalls[] = {
-        reinterpret_cast<void**>(&gQueryInformation), reinterpret_cast<void**>(&gSetInformation),
-        reinterpret_cast<void**>(&gErrorOf), reinterpret_cast<void**>(&gLastStatus)};
+        reinterpret_cast<void**>(&gCreateFile), reinterpret_cast<void**>(&gQueryInformation),
+        reinterpret_cast<void**>(&gSetInformation), reinterpret_cast<void**>(&gErrorOf)};
     for (int i = 0; i < 4; ++i) {
         *kCalls[i] = SystemProcedure(L"ntdll.dll", kNames[i]);
         if (*kCalls[i] == NULL) {
@@ -99,22 +105,29 @@ bool WaitToRetry(DWORD* wait) {
 }
 
 // Whether a failure is another handle's hold, which ends: the one kind that is waited out.
-static bool WaitOutHold(DWORD error, DWORD* wait) {
-    return error == ERROR_SHARING_VIOLATION && WaitToRetry(wait);
+static bool WaitOutHold(NTSTATUS status, DWORD* wait) {
+    return status == kStatusSharingViolation && WaitToRetry(wait);
 }
 
 bool IsDeletePending() {
-    return gLastStatus() == kStatusDeletePending;
+    return gOpenStatus == kStatusDeletePending;
 }
 
-// Reads the attributes an open handle shows, the reparse bit included.
+DWORD LinkAttributes(DWORD attributes, DWORD reparseTag) {
+    // No reparse point has the tag 0: it says that the tag is not known.
+    bool other = reparseTag != 0 && !IsReparseTagNameSurrogate(reparseTag);
+    return other ? attributes & ~FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+}
+
+// Reads the attributes an open handle shows, the reparse bit for links only where the file system
+// tells the tag, and for every reparse point where it does not.
 static bool ReadAttributes(HANDLE file, DWORD* attributes) {
     IO_STATUS_BLOCK io;
     if (!gBasicAttributes) {
         FILE_ATTRIBUTE_TAG_INFO tag;
         if (NT_SUCCESS(
                 gQueryInformation(file, &io, &tag, sizeof(tag), FileAttributeTagInformation))) {
-            *attributes = tag.FileAttributes;
+            *attributes = LinkAttributes(tag.FileAttributes, tag.ReparseTag);
             return true;
         }
     }
@@ -191,6 +204,19 @@ static bool HasOtherNames(HANDLE file) {
            standard.NumberOfLinks > 1;
 }
 
+// Where a path goes on after the prefix of its form: a share's path (\\server\share\a, literal
+// \\?\UNC\server\share\a) after its two backslashes or "UNC\", a drive's (C:\a) after the literal
+// prefix, if any.
+static const wchar_t* AfterPrefix(const wchar_t* path) {
+    if (_wcsnicmp(path, L"\\\\?\\UNC\\", 8) == 0) {
+        return path + 8;
+    }
+    if (wcsncmp(path, L"\\\\", 2) != 0) {
+        return path;
+    }
+    return path + (path[2] == L'?' ? 4 : 2);
+}
+
 // Finds a name of the file path names, other than path, into gOtherName: the system gives the
 // names without their volume's root, which path begins with. Empty when none can be had.
 static void FindOtherName(const wchar_t* path) {
@@ -198,16 +224,17 @@ static void FindOtherName(const wchar_t* path) {
         reinterpret_cast<FindFirstNameCall>(SystemProcedure(L"kernel32.dll", "FindFirstFileNameW"));
     FindNextNameCall findNext =
         reinterpret_cast<FindNextNameCall>(SystemProcedure(L"kernel32.dll", "FindNextFileNameW"));
-    if (findFirst == NULL || findNext == NULL || !GetVolumePathNameW(path, gOtherName, kPathSize)) {
+    if (findFirst == NULL || findNext == NULL || !VolumeRootOf(path, gOtherName)) {
         gOtherName[0] = L'\0';
         return;
     }
-    // The root may come without the literal prefix that path has; it is taken as path spells it,
-    // without its trailing backslash.
-    int skipped = wcsncmp(gOtherName, L"\\\\?\\", 4) == 0 ? 0 : 4;
-    int root = static_cast<int>(wcslen(gOtherName)) - 1;
-    bool found = root > 0 && _wcsnicmp(path + skipped, gOtherName, root) == 0;
-    root += skipped;
+    // The root may come in another form than path's (\\server\share\ for \\?\UNC\server\share\a,
+    // C:\ for \\?\C:\a); it is taken as path spells it, without its closing backslash.
+    const wchar_t* volume = AfterPrefix(gOtherName);
+    const wchar_t* afterPrefix = AfterPrefix(path);
+    int volumeLength = static_cast<int>(wcslen(volume)) - 1;
+    bool found = volumeLength > 0 && _wcsnicmp(afterPrefix, volume, volumeLength) == 0;
+    int root = static_cast<int>(afterPrefix - path) + volumeLength;
     memcpy(gOtherName, path, root * sizeof(WCHAR));
     const WCHAR* own = path + root;
     DWORD capacity = kPathSize - root;
@@ -274,52 +301,85 @@ static NTSTATUS Dispose(HANDLE file, const wchar_t* path, DWORD attributes) {
     return DisposeClassic(file, path, attributes);
 }
 
-// Opens the entry path names as itself, a link and not its target, with access and sharing.
-static HANDLE OpenAsItself(const wchar_t* path, DWORD access, DWORD sharing) {
-    return CreateFileW(path, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, sharing, NULL,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                       NULL);
+// Opens entry as itself, a link and not its target, with access, sharing and further options;
+// the system's answer in gOpenStatus, and as the last error where the open fails.
+static HANDLE OpenAsItself(const EntryName& entry, DWORD access, DWORD sharing, ULONG options) {
+    UNICODE_STRING name;
+    name.Buffer = const_cast<PWSTR>(entry.name);
+    name.Length = static_cast<USHORT>(entry.nameLength * sizeof(WCHAR));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, entry.folder, NULL);
+    HANDLE opened;
+    IO_STATUS_BLOCK io;
+    gOpenStatus = gCreateFile(&opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes,
+                              &io, NULL, 0, sharing, FILE_OPEN,
+                              FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT |
+                                  FILE_SYNCHRONOUS_IO_NONALERT | options,
+                              NULL, 0);
+    if (!NT_SUCCESS(gOpenStatus)) {
+        SetLastError(gErrorOf(gOpenStatus));
+        return INVALID_HANDLE_VALUE;
+    }
+    return opened;
 }
 
-// The same, for deletion: waits out another handle's hold within the budget.
-static HANDLE OpenForDeletion(const wchar_t* path, DWORD access, DWORD sharing) {
-    DWORD wait = kFirstRetryWait;
-    HANDLE entry;
-    do {
-        entry = OpenAsItself(path, DELETE | access, sharing);
-    } while (entry == INVALID_HANDLE_VALUE && WaitOutHold(GetLastError(), &wait));
-    return entry;
+// Whether the open that just failed asked for the change of attributes that the entry's
+// permissions refuse: it may still grant the deletion.
+static bool IsAttributeChangeRefused(DWORD access) {
+    return gOpenStatus == kStatusAccessDenied && (access & FILE_WRITE_ATTRIBUTES) != 0;
 }
 
-// A plain file goes by its name where only the classic deletion is to be had; false when it
-// stays.
-static bool DeleteByName(const wchar_t* path) {
+// The same, for deletion: without the change of attributes where that is refused, and waiting
+// out another handle's hold within the budget.
+static HANDLE OpenForDeletion(const EntryName& entry, DWORD access, DWORD sharing) {
     DWORD wait = kFirstRetryWait;
-    while (!DeleteFileW(path)) {
+    for (;;) {
+        HANDLE opened = OpenAsItself(entry, DELETE | access, sharing, 0);
+        if (opened != INVALID_HANDLE_VALUE) {
+            return opened;
+        }
+        if (IsAttributeChangeRefused(access)) {
+            access &= ~FILE_WRITE_ATTRIBUTES;
+        } else if (!WaitOutHold(gOpenStatus, &wait)) {
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+}
+
+// A plain file goes by its name where only the classic deletion is to be had, as the system's
+// own deletion by name takes it: opened to be deleted when its handle closes. False when it stays.
+static bool DeleteByName(const EntryName& entry) {
+    DWORD wait = kFirstRetryWait;
+    for (;;) {
+        HANDLE file =
+            OpenAsItself(entry, DELETE, kShareAll, FILE_DELETE_ON_CLOSE | FILE_NON_DIRECTORY_FILE);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return true;
+        }
         if (IsDeletePending()) {
             return true;
         }
-        if (!WaitOutHold(GetLastError(), &wait)) {
+        if (!WaitOutHold(gOpenStatus, &wait)) {
             return false;
         }
     }
-    return true;
 }
 
 // An entry goes through one handle to the entry itself, when it is still the entry listed. A link
 // goes only when the handle shows the link itself: a link's target lies outside the staged tree,
 // and a handle that shows the target instead (some emulations open the target whatever is asked)
 // would delete the target, so then the link stays. False when the entry stays.
-static bool DeleteThroughHandle(const wchar_t* path, LONGLONG listedId, bool link) {
-    HANDLE entry = OpenForDeletion(path, FILE_WRITE_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+static bool DeleteThroughHandle(const EntryName& name, LONGLONG listedId, bool link) {
+    HANDLE entry = OpenForDeletion(name, FILE_WRITE_ATTRIBUTES, kShareAll);
     if (entry == INVALID_HANDLE_VALUE) {
         return IsDeletePending();
     }
     DWORD attributes;
     bool itself = IsListedEntry(entry, listedId, &attributes) &&
                   (!link || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    bool deleted = itself && IsGone(Dispose(entry, path, attributes));
+    bool deleted = itself && IsGone(Dispose(entry, name.path, attributes));
     CloseHandle(entry);
     GiveBackReadOnly();
     if (!itself) {
@@ -328,15 +388,19 @@ static bool DeleteThroughHandle(const wchar_t* path, LONGLONG listedId, bool lin
     return deleted;
 }
 
-HANDLE OpenFolderToEmpty(const wchar_t* path, bool* removable) {
-    const DWORD access = FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
+HANDLE OpenFolderToEmpty(const EntryName& entry, bool* removable) {
+    DWORD access = FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES;
     const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    HANDLE folder = OpenAsItself(path, access | DELETE, sharing);
+    HANDLE folder = OpenAsItself(entry, access | DELETE, sharing, 0);
+    if (folder == INVALID_HANDLE_VALUE && IsAttributeChangeRefused(access)) {
+        access = FILE_LIST_DIRECTORY;
+        folder = OpenAsItself(entry, access | DELETE, sharing, 0);
+    }
     *removable = folder != INVALID_HANDLE_VALUE;
-    if (!*removable && GetLastError() == ERROR_SHARING_VIOLATION) {
+    if (!*removable && gOpenStatus == kStatusSharingViolation) {
         // Another handle denies deletion (a process's current folder, or a hold for a moment):
         // what the folder holds can go all the same, and the folder is tried again once empty.
-        folder = OpenAsItself(path, access, sharing);
+        folder = OpenAsItself(entry, access, sharing, 0);
     }
     return folder;
 }
@@ -344,12 +408,12 @@ HANDLE OpenFolderToEmpty(const wchar_t* path, bool* removable) {
 // A folder held without delete access, now empty, opened again with it: another handle denied
 // that access, and may have been closed since. Only the folder that was emptied is taken; false,
 // with *folder INVALID_HANDLE_VALUE, when it cannot be had.
-static bool ReopenForDeletion(HANDLE* folder, const wchar_t* path, LONGLONG id) {
+static bool ReopenForDeletion(HANDLE* folder, const EntryName& entry, LONGLONG id) {
     CloseHandle(*folder);
     if (gBeforeReopeningFolder != NULL) {
-        gBeforeReopeningFolder(path);
+        gBeforeReopeningFolder(entry.path);
     }
-    *folder = OpenForDeletion(path, FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
+    *folder = OpenForDeletion(entry, FILE_LIST_DIRECTORY | FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE);
     DWORD attributes;
     bool removable = *folder != INVALID_HANDLE_VALUE && IsListedEntry(*folder, id, &attributes) &&
@@ -361,14 +425,14 @@ static bool ReopenForDeletion(HANDLE* folder, const wchar_t* path, LONGLONG id) 
     return removable;
 }
 
-LONG DeleteEmptiedFolder(HANDLE* folder, bool* removable, const wchar_t* path, LONGLONG id) {
+LONG DeleteEmptiedFolder(HANDLE* folder, bool* removable, const EntryName& entry, LONGLONG id) {
     if (!*removable) {
-        *removable = ReopenForDeletion(folder, path, id);
+        *removable = ReopenForDeletion(folder, entry, id);
         if (!*removable) {
             return kStatusSharingViolation;
         }
     }
-    return Dispose(*folder, path, 0);
+    return Dispose(*folder, entry.path, 0);
 }
 
 bool IsNotYetEmpty(LONG status) {
@@ -377,10 +441,10 @@ bool IsNotYetEmpty(LONG status) {
 
 // A plain file goes by its name once the system has shown that it deletes only the classic way;
 // the rest goes through its handle.
-bool DeleteFileOrLink(const wchar_t* path, LONGLONG listedId, DWORD listedAttributes) {
+bool DeleteFileOrLink(const EntryName& entry, LONGLONG listedId, DWORD listedAttributes) {
     bool link = (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if (gClassicDeletion && !link && (listedAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
-        return DeleteByName(path);
+        return DeleteByName(entry);
     }
-    return DeleteThroughHandle(path, listedId, link);
+    return DeleteThroughHandle(entry, listedId, link);
 }

@@ -12,9 +12,7 @@
 // names, links, substituted drives or shares.
 struct FolderIdentity {
     bool known;
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;
+    FileIdentity file;
 };
 
 // A folder's canonical path (absolute, backslashes only, no "." or "..", no doubled or
@@ -25,10 +23,11 @@ struct Folder {
 };
 
 // The paths are up to 32,767 characters long, so the folders compared live here rather than
-// on the stack: the staging root, the folder that holds it, the folder of the rule at hand
-// (moved up as the rules go) and the path a rule names.
+// on the stack: the staging root, the folder that holds it and the one above that, the folder of
+// the rule at hand (moved up as the rules go) and the path a rule names.
 static Folder gRoot;
 static Folder gRootParent;
+static Folder gRootGrandparent;
 static Folder gOwned;
 static wchar_t gFound[kPathSize];
 // The literal form of a path, for opening it whatever its length.
@@ -69,17 +68,13 @@ static HANDLE OpenForIdentity(const wchar_t* path) {
 // False when the folder cannot be opened or asked for its identity; a file system without file
 // indexes reports 0, and then identity.known stays false and only the paths are compared.
 static bool IdentifyFolder(const wchar_t* path, FolderIdentity* identity) {
-    *identity = {false, 0, 0, 0};
+    identity->known = false;
     HANDLE folder = OpenForIdentity(path);
     if (folder == INVALID_HANDLE_VALUE) {
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION information;
-    bool read = GetFileInformationByHandle(folder, &information) != FALSE;
-    if (read && (information.nFileIndexHigh | information.nFileIndexLow) != 0) {
-        *identity = {true, information.dwVolumeSerialNumber, information.nFileIndexHigh,
-                     information.nFileIndexLow};
-    }
+    bool read = IdentityOf(folder, &identity->file);
+    identity->known = read && (identity->file.indexHigh | identity->file.indexLow) != 0;
     CloseHandle(folder);
     return read;
 }
@@ -148,9 +143,7 @@ static bool IsSameFolder(const Folder& a, const Folder& b) {
     if (IsSamePath(a.path, b.path)) {
         return true;
     }
-    return a.identity.known && b.identity.known && a.identity.volume == b.identity.volume &&
-           a.identity.indexHigh == b.identity.indexHigh &&
-           a.identity.indexLow == b.identity.indexLow;
+    return a.identity.known && b.identity.known && IsSameFile(a.identity.file, b.identity.file);
 }
 
 // Whether root is owned or one of the folders above it; owned is moved up on the way.
@@ -163,31 +156,40 @@ static bool IsOrHolds(const Folder& root, Folder* owned) {
     return false;
 }
 
+// Whether above is known and the folder at gOwned.
+static bool IsOwned(const Folder& above) {
+    return above.path[0] != L'\0' && IsSameFolder(above, gOwned);
+}
+
 // How the staging root stands to the folder at path: it is that folder or one above it ("is or
-// holds") or, with children set, a folder directly in it ("lies directly in"); NULL when neither.
-// A path that is empty or cannot be made absolute guards nothing: the folder is unknown.
-static const char* Relation(const wchar_t* path, bool children) {
+// holds") or, as levels allows, a folder directly in it ("lies directly in") or directly in such
+// a folder; NULL when neither. A path that is empty or cannot be made absolute guards nothing:
+// the folder is unknown.
+static const char* Relation(const wchar_t* path, int levels) {
     if (!DescribeFolder(path, &gOwned)) {
         return NULL;
     }
-    bool liesDirectlyIn =
-        children && gRootParent.path[0] != L'\0' && IsSameFolder(gRootParent, gOwned);
+    bool liesDirectlyIn = levels > 0 && IsOwned(gRootParent);
+    bool liesTwoLevelsIn = levels > 1 && IsOwned(gRootGrandparent);
     if (IsOrHolds(gRoot, &gOwned)) {
         return "is or holds";
+    }
+    if (liesTwoLevelsIn) {
+        return "lies directly in a folder directly in";
     }
     return liesDirectlyIn ? "lies directly in" : NULL;
 }
 
-static bool Guards(const wchar_t* path, const wchar_t* owner, bool children) {
-    const char* relation = Relation(path, children);
+static bool Guards(const wchar_t* path, const wchar_t* owner, int levels) {
+    const char* relation = Relation(path, levels);
     if (relation != NULL) {
         Trace("Staging folder kept: it %s %ls\r\n", relation, owner);
     }
     return relation != NULL;
 }
 
-static bool GuardsUsersFolder(const wchar_t* path, const char* owner, bool children, void*) {
-    const char* relation = Relation(path, children);
+static bool GuardsUsersFolder(const wchar_t* path, const char* owner, int levels, void*) {
+    const char* relation = Relation(path, levels);
     if (relation != NULL) {
         Trace("Staging folder kept: it %s %s\r\n", relation, owner);
     }
@@ -214,32 +216,37 @@ static const wchar_t* FoundWith(DWORD length, const wchar_t* name) {
 }
 
 static bool GuardsSystemFolders() {
-    return Guards(Found(GetWindowsDirectoryW(gFound, kPathSize)), L"the Windows directory", true) ||
+    return Guards(Found(GetWindowsDirectoryW(gFound, kPathSize)), L"the Windows directory", 1) ||
            // For this 32-bit program on a 64-bit system the system directory opens as the 32-bit
            // one; the real one is reached as Sysnative, and through any other path by identity.
-           Guards(Found(GetSystemDirectoryW(gFound, kPathSize)), L"the system directory", true) ||
+           Guards(Found(GetSystemDirectoryW(gFound, kPathSize)), L"the system directory", 1) ||
            Guards(FoundWith(GetSystemWindowsDirectoryW(gFound, kPathSize), L"\\Sysnative"),
-                  L"the native system directory", true) ||
+                  L"the native system directory", 1) ||
            // Staged trees are unpacked directly in the temporary folder.
-           Guards(Found(GetTempPathW(kPathSize, gFound)), L"the temporary folder", false);
+           Guards(Found(GetTempPathW(kPathSize, gFound)), L"the temporary folder", 0);
 }
 
 // The profile, the folders shared by all users and the cloud-sync folders hold one folder per
-// kind of document or per maker: each of those belongs to the user or to other programs.
+// kind of document or per maker: each of those belongs to the user or to other programs. The
+// cloud-sync folders come last: what their folder backup moves in is named in the user's language,
+// so a folder directly in any folder of theirs is the user's too.
 static const wchar_t* const kUserFolderVariables[] = {
     L"USERPROFILE", L"APPDATA",  L"LOCALAPPDATA",     L"ALLUSERSPROFILE",
     L"PUBLIC",      L"OneDrive", L"OneDriveConsumer", L"OneDriveCommercial"};
+const int kFirstSyncFolderVariable = 5;
 
 // The programs installed for the running user alone, one folder each.
 static bool GuardsUsersPrograms() {
     return Guards(
         FoundWith(GetEnvironmentVariableW(L"LOCALAPPDATA", gFound, kPathSize), L"\\Programs"),
-        L"LOCALAPPDATA\\Programs", true);
+        L"LOCALAPPDATA\\Programs", 1);
 }
 
 static bool GuardsUserFolders() {
-    for (const wchar_t* variable : kUserFolderVariables) {
-        if (Guards(Found(GetEnvironmentVariableW(variable, gFound, kPathSize)), variable, true)) {
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(kUserFolderVariables)); ++i) {
+        const wchar_t* variable = kUserFolderVariables[i];
+        if (Guards(Found(GetEnvironmentVariableW(variable, gFound, kPathSize)), variable,
+                   i < kFirstSyncFolderVariable ? 1 : 2)) {
             return true;
         }
     }
@@ -264,7 +271,7 @@ static const wchar_t* const kProgramFilesValues[] = {
 
 static bool GuardsProgramFilesIn(HKEY key) {
     for (const wchar_t* value : kProgramFilesValues) {
-        if (Guards(ReadFolderValue(key, value), value, true)) {
+        if (Guards(ReadFolderValue(key, value), value, 1)) {
             return true;
         }
     }
@@ -290,15 +297,21 @@ static bool GuardsProgramFiles() {
     return false;
 }
 
-// The staging root and the folder that holds it, for the rules to compare with.
+// Makes above the folder that holds below; its path is empty where there is none.
+static void DescribeParent(const Folder& below, Folder* above) {
+    *above = below;
+    if (below.path[0] == L'\0' || !MoveUp(above)) {
+        above->path[0] = L'\0';
+    }
+}
+
+// The staging root and the two folders above it, for the rules to compare with.
 static bool DescribeRoot(const wchar_t* folder) {
     if (!DescribeFolder(folder, &gRoot)) {
         return false;
     }
-    gRootParent = gRoot;
-    if (!MoveUp(&gRootParent)) {
-        gRootParent.path[0] = L'\0';
-    }
+    DescribeParent(gRoot, &gRootParent);
+    DescribeParent(gRootParent, &gRootGrandparent);
     return true;
 }
 
@@ -323,25 +336,41 @@ static bool IsUncheckable() {
     return false;
 }
 
-// Folders directly in a drive's or a share's root are where people keep downloads, games, data
-// and backups; no staged tree needs to be one. Checked last, so that a folder that another rule
-// keeps (the Windows directory) is traced with that rule.
+// Whether the staging root is, or lies directly in, the root of the volume that holds it, where
+// that volume is mounted in a folder (C:\Mnt\Data) rather than as a drive.
+static bool IsAtMountedVolumesTop() {
+    if (!VolumeRootOf(gRoot.path, gFound)) {
+        return false;
+    }
+    // Compared as the rules write folders: without the closing backslash.
+    size_t length = wcslen(gFound);
+    if (length > 3 && gFound[length - 1] == L'\\') {
+        gFound[length - 1] = L'\0';
+    }
+    return IsSamePath(gFound, gRoot.path) || IsSamePath(gFound, gRootParent.path);
+}
+
+// Folders directly in a volume's root (a drive's, a share's, or a folder a volume is mounted in)
+// are where people keep downloads, games, data and backups; no staged tree needs to be one.
+// Checked last, so that a folder that another rule keeps (the Windows directory) is traced with
+// that rule.
 static bool LiesDirectlyInVolumeRoot() {
     const wchar_t* afterRoot = SkipRoot(gRoot.path);
-    if (afterRoot != NULL && CountFolders(afterRoot) > 0) {
+    if (afterRoot != NULL && CountFolders(afterRoot) > 0 && !IsAtMountedVolumesTop()) {
         return false;
     }
     Trace("Staging folder kept: it lies directly in a drive's or share's root\r\n");
     return true;
 }
 
-bool IsProtectedFolder(const wchar_t* folder) {
+bool IsProtectedFolder(const wchar_t* folder, FileIdentity* checked) {
     gCachedCount = 0;
     gNextCached = 0;
     if (!DescribeRoot(folder)) {
         Trace("Staging folder kept: its full path is unknown\r\n");
         return true;
     }
+    *checked = gRoot.identity.file;
     return IsUncheckable() || GuardsSystemFolders() || GuardsUserFolders() ||
            GuardsProgramFiles() || VisitUserFolders(GuardsUsersFolder, NULL) ||
            LiesDirectlyInVolumeRoot();

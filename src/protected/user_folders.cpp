@@ -21,8 +21,6 @@ static wchar_t gValue[kPathSize + 1];
 static wchar_t gProfilesFolder[kPathSize];
 static wchar_t gProfile[kPathSize];
 static wchar_t gFolder[kPathSize];
-// A folder inside a cloud-sync folder.
-static wchar_t gSynced[kPathSize];
 // A search for folders in a profile, in literal form so that any length can be searched.
 static wchar_t gPattern[kPathSize];
 
@@ -54,16 +52,10 @@ static const NamedFolder kProfileFolders[] = {
 };
 
 // Cloud-sync clients keep one folder per account directly in the profile, its name beginning
-// with the same word ("OneDrive", "OneDrive - <organisation>").
+// with the same word ("OneDrive", "OneDrive - <organisation>"). Their folder backup moves the
+// user's Desktop, Documents and Pictures in, named in the user's language: every folder directly
+// in one is taken for such a folder. A user's loaded hive names them too, wherever they are.
 static const wchar_t kSyncFolders[] = L"OneDrive*";
-
-// The folders that a cloud-sync client's folder backup moves into its folder. A user's loaded
-// hive names them where they are; for the other users they are looked for there too.
-static const NamedFolder kBackedUpFolders[] = {
-    {L"Desktop", "a user's Desktop"},
-    {L"Documents", "a user's Documents"},
-    {L"Pictures", "a user's Pictures"},
-};
 
 // A user's shell folders as the values of the user's hive name them.
 static const NamedFolder kShellFolders[] = {
@@ -107,9 +99,8 @@ static const wchar_t kProfileVariable[] = L"%USERPROFILE%";
 static const wchar_t* const kSharedProfileValues[] = {L"Public", L"Default"};
 static const wchar_t* const kNamedProfileValues[] = {L"AllUsersProfile", L"DefaultUserProfile"};
 
-static bool Visit(const Visitor& visitor, const wchar_t* path, const char* owner,
-                  bool guardsChildren) {
-    return path[0] != L'\0' && visitor.visit(path, owner, guardsChildren, visitor.context);
+static bool Visit(const Visitor& visitor, const wchar_t* path, const char* owner, int levels) {
+    return path[0] != L'\0' && visitor.visit(path, owner, levels, visitor.context);
 }
 
 // A text value of key into gValue; false when it is missing, empty, of another type or longer
@@ -165,18 +156,11 @@ static bool VisitNamedFolders(const Visitor& visitor, const wchar_t* base,
                               const NamedFolder* folders, size_t count, wchar_t* path) {
     for (size_t index = 0; index < count; ++index) {
         if (Join(path, base, folders[index].name) &&
-            Visit(visitor, path, folders[index].owner, true)) {
+            Visit(visitor, path, folders[index].owner, 1)) {
             return true;
         }
     }
     return false;
-}
-
-// The cloud-sync folder at gFolder and the folders backed up into it.
-static bool VisitSyncFolder(const Visitor& visitor) {
-    return Visit(visitor, gFolder, "a user's OneDrive", true) ||
-           VisitNamedFolders(visitor, gFolder, kBackedUpFolders, ARRAYSIZE(kBackedUpFolders),
-                             gSynced);
 }
 
 // The cloud-sync folders directly in profile.
@@ -192,14 +176,14 @@ static bool VisitSyncFolders(const Visitor& visitor, const wchar_t* profile) {
     bool stopped = false;
     do {
         stopped = IsSyncFolder(entry) && Join(gFolder, profile, entry.cFileName) &&
-                  VisitSyncFolder(visitor);
+                  Visit(visitor, gFolder, "a user's OneDrive", 2);
     } while (!stopped && FindNextFileW(search, &entry));
     FindClose(search);
     return stopped;
 }
 
 static bool VisitProfile(const Visitor& visitor, const wchar_t* profile) {
-    return Visit(visitor, profile, "a user's profile", true) ||
+    return Visit(visitor, profile, "a user's profile", 1) ||
            VisitNamedFolders(visitor, profile, kProfileFolders, ARRAYSIZE(kProfileFolders),
                              gFolder) ||
            VisitSyncFolders(visitor, profile);
@@ -225,7 +209,7 @@ static bool VisitShellFoldersIn(const Visitor& visitor, HKEY key, const wchar_t*
                                 const NamedFolder* folders, size_t count) {
     for (size_t index = 0; index < count; ++index) {
         if (ReadText(key, folders[index].name) && ResolveShellFolder(gValue, profile, gFolder) &&
-            Visit(visitor, gFolder, folders[index].owner, true)) {
+            Visit(visitor, gFolder, folders[index].owner, 1)) {
             return true;
         }
     }
@@ -312,7 +296,7 @@ static bool ReadNamedProfile(HKEY list, const wchar_t* name, wchar_t* profile) {
 // profiles and the profiles folder, where a folder directly inside is some user's profile.
 static bool VisitListFolders(const Visitor& visitor, HKEY list) {
     if (ReadFolder(list, L"ProgramData", gFolder) &&
-        Visit(visitor, gFolder, "the shared application data", true)) {
+        Visit(visitor, gFolder, "the shared application data", 1)) {
         return true;
     }
     for (const wchar_t* name : kSharedProfileValues) {
@@ -323,7 +307,7 @@ static bool VisitListFolders(const Visitor& visitor, HKEY list) {
     if (!ReadFolder(list, L"ProfilesDirectory", gProfilesFolder)) {
         return false;
     }
-    if (Visit(visitor, gProfilesFolder, "the profiles folder", true)) {
+    if (Visit(visitor, gProfilesFolder, "the profiles folder", 1)) {
         return true;
     }
     for (const wchar_t* name : kNamedProfileValues) {
@@ -355,7 +339,7 @@ static bool VisitCommonShellFolders(const Visitor& visitor, REGSAM view) {
 static bool VisitSystemWindowsDirectory(const Visitor& visitor) {
     UINT length = GetSystemWindowsDirectoryW(gFolder, kPathSize);
     return length != 0 && length < static_cast<UINT>(kPathSize) &&
-           Visit(visitor, gFolder, "the system's Windows directory", true);
+           Visit(visitor, gFolder, "the system's Windows directory", 1);
 }
 
 bool VisitUserFolders(UserFolderVisitor visit, void* context) {

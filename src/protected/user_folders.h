@@ -6,9 +6,9 @@
 #include "../common/common.h"
 
 // Receives one folder, an absolute path that may not exist; owner is a short text naming it
-// ("a user's profile"). With guardsChildren set, a folder directly in it is that user's too.
-// Returning true stops the visit.
-typedef bool (*UserFolderVisitor)(const wchar_t* path, const char* owner, bool guardsChildren,
+// ("a user's profile"). levels tells how far below it folders are that user's too: 1, a folder
+// directly in it; 2, also a folder directly in such a folder. Returning true stops the visit.
+typedef bool (*UserFolderVisitor)(const wchar_t* path, const char* owner, int levels,
                                   void* context);
 
 // Calls visit for each folder of every user until it returns true; true when one did. Values

@@ -57,6 +57,9 @@ struct Level {
 void (*gBeforeEnteringFolder)(const wchar_t* folder) = NULL;
 
 static WCHAR gPath[kPathSize];
+// The root in the system's own form (\??\C:\a\), by which it is opened: no held folder holds it.
+static WCHAR gRootName[kPathSize];
+static int gRootLength;
 static BYTE gListing[kListingSize] __attribute__((aligned(8)));
 // A root path has at least 7 characters (\\?\C:\), so a path within kPathSize
 // never needs all of these levels.
@@ -98,20 +101,38 @@ static bool AppendName(int pathLength, const WCHAR* name, int nameLength, bool f
     return true;
 }
 
-// Opens and checks the folder gPath names and makes it the level at gDepth. It is entered only
-// when its handle shows a plain folder, the very folder the listing showed. False when it stays
-// and is not entered; a folder already deleted, which goes once others close it, is neither.
-static bool Enter(int pathLength, BYTE* chunk, LONGLONG listedId) {
-    bool removable;
-    HANDLE folder = OpenFolderToEmpty(gPath, &removable);
-    if (folder == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (IsDeletePending()) {
-            return true;
-        }
-        TraceSystemError(error);
-        return false;
+static EntryName RootEntry() {
+    EntryName root;
+    root.folder = NULL;
+    root.name = gRootName;
+    root.nameLength = gRootLength;
+    root.path = gPath;
+    return root;
+}
+
+// The entry whose name, nameLength characters, follows parent's path in gPath.
+static EntryName EntryIn(const Level& parent, int nameLength) {
+    EntryName entry;
+    entry.folder = parent.folder;
+    entry.name = gPath + parent.pathLength;
+    entry.nameLength = nameLength;
+    entry.path = gPath;
+    return entry;
+}
+
+// The folder of the level at depth, as the level above names it.
+static EntryName LevelEntry(int depth) {
+    if (depth == 0) {
+        return RootEntry();
     }
+    const Level& parent = gLevels[depth - 1];
+    return EntryIn(parent, gLevels[depth].pathLength - parent.pathLength - 1);
+}
+
+// Checks the open folder and makes it the level at gDepth. It is entered only when its handle
+// shows a plain folder, the very folder the listing showed. False, with the folder closed, when
+// it stays and is not entered.
+static bool Push(HANDLE folder, bool removable, int pathLength, BYTE* chunk, LONGLONG listedId) {
     DWORD attributes;
     LONGLONG id;
     if (!ReadEntry(folder, &attributes, &id) || (listedId != 0 && id != listedId) ||
@@ -137,6 +158,22 @@ static bool Enter(int pathLength, BYTE* chunk, LONGLONG listedId) {
     return true;
 }
 
+// Opens and checks the folder entry names, and makes it the level at gDepth. False when it stays
+// and is not entered; a folder already deleted, which goes once others close it, is neither.
+static bool Enter(const EntryName& entry, int pathLength, BYTE* chunk, LONGLONG listedId) {
+    bool removable;
+    HANDLE folder = OpenFolderToEmpty(entry, &removable);
+    if (folder == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (IsDeletePending()) {
+            return true;
+        }
+        TraceSystemError(error);
+        return false;
+    }
+    return Push(folder, removable, pathLength, chunk, listedId);
+}
+
 // Deletes the emptied folder of the deepest level and leaves it. Entries deleted while others
 // held them may still be listed until those handles close, and a folder that held them may not
 // have gone: while nothing in it stays for good, the folder is listed again after a wait, and
@@ -144,7 +181,8 @@ static bool Enter(int pathLength, BYTE* chunk, LONGLONG listedId) {
 static void Leave() {
     Level& level = gLevels[gDepth - 1];
     gPath[level.pathLength] = L'\0';
-    NTSTATUS status = DeleteEmptiedFolder(&level.folder, &level.removable, gPath, level.id);
+    NTSTATUS status =
+        DeleteEmptiedFolder(&level.folder, &level.removable, LevelEntry(gDepth - 1), level.id);
     if (IsNotYetEmpty(status) && !level.keepsEntries && WaitToRetry(&level.revisitWait)) {
         level.revisit = true;
         return;
@@ -192,11 +230,12 @@ static Pending* KeepSubfolder(BYTE* place, Pending* previous, const FILE_ID_BOTH
     return pending;
 }
 
-// Deletes a file or link of the level's listing; false when it stays.
-static bool DeleteEntry(const Level& level, const FILE_ID_BOTH_DIR_INFO* info) {
+// Deletes a file or link of the level's listing, with its attributes as LinkAttributes gives
+// them; false when it stays.
+static bool DeleteEntry(const Level& level, const FILE_ID_BOTH_DIR_INFO* info, DWORD attributes) {
     int nameLength = static_cast<int>(info->FileNameLength / sizeof(WCHAR));
     return AppendName(level.pathLength, info->FileName, nameLength, false) &&
-           DeleteFileOrLink(gPath, info->FileId.QuadPart, info->FileAttributes);
+           DeleteFileOrLink(EntryIn(level, nameLength), info->FileId.QuadPart, attributes);
 }
 
 // Removes the files and links of the level's chunk and keeps its subfolders, for the walk to
@@ -207,7 +246,8 @@ static void SortChunk(Level& level) {
     for (BYTE* entry = level.chunk;;) {
         const FILE_ID_BOTH_DIR_INFO* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entry);
         DWORD next = info->NextEntryOffset;
-        DWORD attributes = info->FileAttributes;
+        // A reparse point's listing gives its tag in place of the size of extended attributes.
+        DWORD attributes = LinkAttributes(info->FileAttributes, info->EaSize);
         bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (IsDotEntry(info->FileName, static_cast<int>(info->FileNameLength / sizeof(WCHAR)))) {
             // Neither the folder itself nor the one above it.
@@ -215,7 +255,7 @@ static void SortChunk(Level& level) {
             level.pending = KeepSubfolder(place, level.pending, info);
             place =
                 Aligned(reinterpret_cast<BYTE*>(level.pending->name) + level.pending->nameBytes);
-        } else if (!DeleteEntry(level, info)) {
+        } else if (!DeleteEntry(level, info, attributes)) {
             level.keepsEntries = true;
         }
         if (next == 0) {
@@ -236,7 +276,8 @@ static void EnterPending(Level& level) {
             gBeforeEnteringFolder(gPath);
         }
         int pathLength = level.pathLength + nameLength + 1;
-        entered = Enter(pathLength, reinterpret_cast<BYTE*>(pending), pending->id);
+        entered = Enter(EntryIn(level, nameLength), pathLength, reinterpret_cast<BYTE*>(pending),
+                        pending->id);
     }
     if (!entered) {
         level.keepsEntries = true;
@@ -245,16 +286,67 @@ static void EnterPending(Level& level) {
 
 // A walk that an exception abandoned leaves its folders open, held against deletion: the next
 // walk could not even open the root.
-static void CloseAbandonedWalk() {
+void LetGoOfTree() {
     while (gDepth > 0) {
         CloseHandle(gLevels[--gDepth].folder);
     }
 }
 
-static void Walk(const wchar_t* folder, int length) {
+// Takes folder (literal form) as the root's path, and the same in the system's own form as its
+// name; false when it is too long.
+static bool NameRoot(const wchar_t* folder) {
+    int length = static_cast<int>(wcslen(folder));
+    if (length >= kPathSize) {
+        return false;
+    }
     memcpy(gPath, folder, (length + 1) * sizeof(WCHAR));
+    memcpy(gRootName, folder, (length + 1) * sizeof(WCHAR));
+    // The literal prefix \\?\ is \??\ in the system's own form.
+    gRootName[1] = L'?';
+    gRootLength = length;
+    return true;
+}
+
+// Opens the root by its name as the level at depth 0, not yet checked; false, traced, when it
+// cannot be had.
+static bool HoldRoot() {
+    Level& root = gLevels[0];
+    root.folder = OpenFolderToEmpty(RootEntry(), &root.removable);
+    if (root.folder == INVALID_HANDLE_VALUE) {
+        TraceSystemError(GetLastError());
+        return false;
+    }
+    gDepth = 1;
+    return true;
+}
+
+HANDLE HoldTree(const wchar_t* folder) {
+    LetGoOfTree();
+    gQueryDirectory =
+        reinterpret_cast<QueryDirectoryCall>(SystemProcedure(L"ntdll.dll", "NtQueryDirectoryFile"));
+    if (!BeginRemoval() || gQueryDirectory == NULL || !NameRoot(folder)) {
+        Trace("Folder not removed: it cannot be opened for the walk\r\n");
+        return INVALID_HANDLE_VALUE;
+    }
+    return HoldRoot() ? gLevels[0].folder : INVALID_HANDLE_VALUE;
+}
+
+// Enters the held root when it is the folder that checked identifies.
+static void EnterRoot(const FileIdentity& checked) {
+    Level& root = gLevels[0];
+    gDepth = 0;
+    FileIdentity held;
+    if (!IdentityOf(root.folder, &held) || !IsSameFile(held, checked)) {
+        CloseHandle(root.folder);
+        Trace("Folder not removed: it is not the folder checked\r\n");
+        return;
+    }
+    Push(root.folder, root.removable, gRootLength, gListing, 0);
+}
+
+static void Walk(const FileIdentity& checked) {
     gRootRemoved = false;
-    Enter(length, gListing, 0);
+    EnterRoot(checked);
     while (gDepth > 0) {
         Level& level = gLevels[gDepth - 1];
         if (level.pending != NULL) {
@@ -270,8 +362,9 @@ static void Walk(const wchar_t* folder, int length) {
 // Some systems report a folder's removal done while an entry deleted in it still waits for its
 // holder, and find out only when the folder's handle closes: a root still there is walked again
 // after a wait, and traced once the budget is spent.
-static bool WalkAgain(const wchar_t* folder, DWORD* wait) {
-    if (!gRootRemoved || GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
+static bool WalkAgain(DWORD* wait) {
+    gPath[gRootLength] = L'\0';
+    if (!gRootRemoved || GetFileAttributesW(gPath) == INVALID_FILE_ATTRIBUTES) {
         return false;
     }
     if (WaitToRetry(wait)) {
@@ -281,17 +374,13 @@ static bool WalkAgain(const wchar_t* folder, DWORD* wait) {
     return false;
 }
 
-void DeleteTree(const wchar_t* folder) {
-    CloseAbandonedWalk();
-    int length = static_cast<int>(wcslen(folder));
-    gQueryDirectory =
-        reinterpret_cast<QueryDirectoryCall>(SystemProcedure(L"ntdll.dll", "NtQueryDirectoryFile"));
-    if (!BeginRemoval() || gQueryDirectory == NULL || length >= kPathSize) {
-        Trace("Folder not removed: it cannot be opened for the walk\r\n");
+void DeleteTree(const wchar_t* folder, const FileIdentity& checked) {
+    if (gDepth != 1 || !NameRoot(folder)) {
+        LetGoOfTree();
         return;
     }
     DWORD wait = kFirstRetryWait;
     do {
-        Walk(folder, length);
-    } while (WalkAgain(folder, &wait));
+        Walk(checked);
+    } while (WalkAgain(&wait) && HoldRoot());
 }
