@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Prepares folder links for the tests of the walk and of the staging root guard: they can only
 # be made from the Unix side.
+#   make-links.sh LINKS_DIR [WINE_RUN BUILD_DIR]
 set -euo pipefail
 links=$1
 [ ! -d "$links" ] || chmod -R u+w "$links"
@@ -51,3 +52,14 @@ mkdir -p "$links/moved-temp/elsewhere"
 echo keep >"$links/moved-temp/elsewhere/sibling.txt"
 ln -s elsewhere "$links/moved-temp/moved"
 ln -s ../.. "$links/guard/drive"
+
+# For a share that stands for a folder deep in the sandbox, as a substituted drive stands for a
+# folder: Wine takes \\selfclean\share\ from the prefix's dosdevices/unc/selfclean/share, linked
+# to share/ here. The prefix is made first (by a program run in it, as every test does), so that
+# its making does not remove the link.
+mkdir -p "$links/share"
+if [ $# -ge 3 ]; then
+    "$2" --build "$3" cmd.exe /c exit 0 >/dev/null 2>&1
+    mkdir -p "$3/wineprefix/dosdevices/unc/selfclean"
+    ln -sfn "$links/share" "$3/wineprefix/dosdevices/unc/selfclean/share"
+fi

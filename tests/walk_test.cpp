@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 #include <windows.h>
+#include <winternl.h>
 
 #include "deletion/deletion.h"
 #include "walk/walk.h"
@@ -39,14 +40,18 @@ static void SetReadOnly(const std::wstring& path) {
     SetFileAttributesW(Named(path).c_str(), Attributes(path) | FILE_ATTRIBUTE_READONLY);
 }
 
-// Holds folder and removes it as the folder checked, as the Clone does.
-static void DeleteTree(const std::wstring& folder) {
-    HANDLE held = HoldTree(Long(folder).c_str());
+// Holds the folder literal names and removes it as the folder checked, as the Clone does.
+static void DeleteTreeAt(const std::wstring& literal) {
+    HANDLE held = HoldTree(literal.c_str());
     FileIdentity checked = {0, 0, 0};
     if (held != INVALID_HANDLE_VALUE) {
         ASSERT_TRUE(IdentityOf(held, &checked));
     }
-    DeleteTree(Long(folder).c_str(), checked);
+    DeleteTree(literal.c_str(), checked);
+}
+
+static void DeleteTree(const std::wstring& folder) {
+    DeleteTreeAt(Long(folder));
 }
 
 // The names of folder's entries in the order the file system lists them, "." and ".." left out.
@@ -66,6 +71,8 @@ static std::vector<std::wstring> Listing(const std::wstring& folder) {
     return names;
 }
 
+static void ResetStandIns();
+
 class Walk : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -76,6 +83,7 @@ class Walk : public ::testing::Test {
         ClearTraceLines();
     }
     void TearDown() override {
+        ResetStandIns();
         gBeforeEnteringFolder = NULL;
         gBeforeReopeningFolder = NULL;
         gSetInformationStandIn = NULL;
@@ -264,6 +272,10 @@ const LONG kAsTheSystemAnswers = 1;
 const LONG kDeletedByAnother = 2;
 // Answered as done, as a system that ignores the read-only bit would, without deleting anything.
 const LONG kDoneWithoutDeleting = 3;
+// Deleted at once, but a read-only entry refused with "access denied", as a file system without
+// the flag that ignores the bit may answer (Wine's classic deletion says "cannot delete").
+const LONG kReadOnlyRefusedAsAccessDenied = 4;
+const LONG kStatusSharingViolation = static_cast<LONG>(0xC0000043);
 
 static SetInformationCall gSystemSetInformation;
 static SetInformationCall gSystemQueryInformation;
@@ -307,11 +319,16 @@ static LONG WINAPI CountingSetInformation(HANDLE file, void* io, void* informati
     if (gAtOnceAnswer == kDoneWithoutDeleting) {
         return 0;
     }
-    if (gAtOnceAnswer != kDeletesAtOnce && gAtOnceAnswer != kDeletedByAnother) {
+    if (gAtOnceAnswer != kDeletesAtOnce && gAtOnceAnswer != kDeletedByAnother &&
+        gAtOnceAnswer != kReadOnlyRefusedAsAccessDenied) {
         return gAtOnceAnswer;
     }
     FILE_DISPOSITION_INFO disposition = {TRUE};
     LONG status = gSystemSetInformation(file, io, &disposition, sizeof(disposition), kDisposition);
+    if (gAtOnceAnswer == kReadOnlyRefusedAsAccessDenied &&
+        status == static_cast<LONG>(0xC0000121)) {
+        return kStatusAccessDenied;
+    }
     return gAtOnceAnswer == kDeletedByAnother && status == 0 ? static_cast<LONG>(0xC0000123)
                                                              : status;
 }
@@ -319,13 +336,17 @@ static LONG WINAPI CountingSetInformation(HANDLE file, void* io, void* informati
 // Where the system or the file system does not know the deletion at once, whatever it answers,
 // it is asked once and the classic way is taken for the rest; where it has it, every entry goes
 // that way. Wine's classic deletion, which plays the one at once here, refuses a read-only file
-// as a file system without the flag that ignores the bit does: that file goes the classic way.
+// as a file system without the flag that ignores the bit does ("cannot delete", or here also
+// "access denied"): that file goes the classic way. A sharing violation is a final answer: the
+// entries stay, held, and nothing goes the classic way.
 TEST_F(Walk, DeletionAtOnceIsAskedForOnceWhereNotKnownAndUsedWhereTheSystemHasIt) {
     UseStandIns(CountingSetInformation, NULL);
     // Not implemented (Wine), invalid information class, invalid parameter, not supported, invalid
     // device request (redirectors), and a status nobody knows.
     static const LONG kAnswers[] = {kDeletesAtOnce,
                                     kDeletedByAnother,
+                                    kReadOnlyRefusedAsAccessDenied,
+                                    kStatusSharingViolation,
                                     kAsTheSystemAnswers,
                                     static_cast<LONG>(0xC0000003),
                                     static_cast<LONG>(0xC000000D),
@@ -341,20 +362,28 @@ TEST_F(Walk, DeletionAtOnceIsAskedForOnceWhereNotKnownAndUsedWhereTheSystemHasIt
         gAtOnceAnswer = answer;
         gAtOnceCalls = 0;
         DeleteTree(tree);
-        EXPECT_FALSE(Exists(tree)) << std::hex << answer;
-        bool atOnce = answer == kDeletesAtOnce || answer == kDeletedByAnother;
+        bool held = answer == kStatusSharingViolation;
+        EXPECT_EQ(Exists(tree + L"a\\f1.txt"), held) << std::hex << answer;
+        EXPECT_EQ(Exists(tree), held) << std::hex << answer;
+        bool atOnce = answer == kDeletesAtOnce || answer == kDeletedByAnother ||
+                      answer == kReadOnlyRefusedAsAccessDenied || held;
         EXPECT_EQ(gAtOnceCalls, atOnce ? 8 : 1) << "five files, three folders";
+        RemoveAll(base + "tree");
+        MakeFolder(tree);
     }
 }
 
 // The system's FindFirstFileNameW, missing under Wine, is lent by this test's SystemProcedure:
-// it lists the file's own name, then gOtherName, as Windows does, without the volume's root.
+// it lists the file's own name, then gOtherName, as Windows does, without the volume's root
+// (gVolumeRoot, the literal form of the sandbox drive's unless a test names another).
 static std::wstring gOtherName;
+static std::wstring gVolumeRoot = L"\\\\?\\S:";
 static HANDLE gNameSearch;
 static WIN32_FIND_DATAW gNameSearchEntry;
 
 static HANDLE WINAPI FirstFileName(LPCWSTR path, DWORD, LPDWORD capacity, PWSTR name) {
-    std::wstring own = std::wstring(path).substr(wcslen(L"\\\\?\\S:"));
+    EXPECT_EQ(std::wstring(path).compare(0, gVolumeRoot.size(), gVolumeRoot), 0);
+    std::wstring own = std::wstring(path).substr(gVolumeRoot.size());
     EXPECT_LT(own.size(), *capacity);
     wcscpy(name, own.c_str());
     // A search handle, for the caller's FindClose.
@@ -374,14 +403,35 @@ static BOOL WINAPI NextFileName(HANDLE search, LPDWORD capacity, PWSTR name) {
     return TRUE;
 }
 
+// The system's listing, where a test wants it to show reparse points, and its open, where a test
+// wants it to refuse the change of attributes; both as the system has them otherwise.
+typedef LONG(WINAPI* QueryDirectoryCall)(HANDLE, HANDLE, void*, void*, void*, void*, ULONG, int,
+                                         BOOLEAN, void*, BOOLEAN);
+typedef LONG(WINAPI* CreateFileCall)(HANDLE*, DWORD, void*, void*, void*, ULONG, ULONG, ULONG,
+                                     ULONG, void*, ULONG);
+static LONG WINAPI ListWithReparseTags(HANDLE, HANDLE, void*, void*, void*, void*, ULONG, int,
+                                       BOOLEAN, void*, BOOLEAN);
+static LONG WINAPI OpenRefusingAttributeChange(HANDLE*, DWORD, void*, void*, void*, ULONG, ULONG,
+                                               ULONG, ULONG, void*, ULONG);
+
+static void* SystemsProcedure(const wchar_t* module, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name));
+}
+
 void* SystemProcedure(const wchar_t* module, const char* name) {
+    if (strcmp(name, "NtQueryDirectoryFile") == 0) {
+        return reinterpret_cast<void*>(ListWithReparseTags);
+    }
+    if (strcmp(name, "NtCreateFile") == 0) {
+        return reinterpret_cast<void*>(OpenRefusingAttributeChange);
+    }
     if (strcmp(name, "FindFirstFileNameW") == 0) {
         return reinterpret_cast<void*>(FirstFileName);
     }
     if (strcmp(name, "FindNextFileNameW") == 0) {
         return reinterpret_cast<void*>(NextFileName);
     }
-    return reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(module), name));
+    return SystemsProcedure(module, name);
 }
 
 // A staged name of a read-only file that also has a name outside the tree: the file stays as it
@@ -416,6 +466,46 @@ TEST_F(Walk, StagedNameOfAReadOnlyFileOutsideLeavesThatFileAsItWas) {
     }
 }
 
+// On a share the system gives the volume's root as \\server\share\, or in the literal form the walk
+// uses: the file's other name is found either way. make-links.sh has made \\selfclean\share\ the
+// sandbox's S:\links\share\.
+static std::wstring gShareRoot;
+
+static BOOL WINAPI ShareVolumePath(LPCWSTR, LPWSTR root, DWORD capacity) {
+    EXPECT_LT(gShareRoot.size(), capacity);
+    wcscpy(root, gShareRoot.c_str());
+    return TRUE;
+}
+
+TEST_F(Walk, StagedNameOfAReadOnlyFileOnAShareLeavesThatFileAsItWas) {
+    UseStandIns(CountingSetInformation, NULL);
+    const std::wstring folder = L"S:\\links\\share\\walk\\";
+    const std::wstring outside = folder + L"outside.txt";
+    RemoveAll(Utf8(folder));
+    MakeFolder(folder);
+    WriteFile(Utf8(outside), "keep");
+    SetReadOnly(outside);
+    gVolumeRoot = L"\\\\?\\UNC\\selfclean\\share";
+    gVolumePathStandIn = ShareVolumePath;
+    for (const wchar_t* root : {L"\\\\selfclean\\share\\", L"\\\\?\\UNC\\selfclean\\share\\"}) {
+        gShareRoot = root;
+        MakeFolder(folder + L"tree");
+        MakeFolder(folder + L"tree\\a");
+        ASSERT_TRUE(CreateHardLinkW(Long(folder + L"tree\\a\\linked.txt").c_str(),
+                                    Long(outside).c_str(), NULL));
+        // Given back through the other name, once the handle is closed.
+        gRefuseSettingReadOnly = true;
+        gOtherName = L"\\walk\\outside.txt";
+        ClearTraceLines();
+        DeleteTreeAt(L"\\\\?\\UNC\\selfclean\\share\\walk\\tree\\");
+        EXPECT_FALSE(Exists(folder + L"tree")) << Utf8(root);
+        EXPECT_EQ(ReadFile(Utf8(outside)), "keep");
+        EXPECT_NE(Attributes(outside) & FILE_ATTRIBUTE_READONLY, 0u) << Utf8(root);
+        EXPECT_TRUE(TraceLines().empty()) << Utf8(root);
+    }
+    RemoveAll(Utf8(folder));
+}
+
 // FAT and exFAT refuse to tell attributes and reparse tag together.
 static int gAttributeTagQueries;
 
@@ -442,6 +532,137 @@ TEST_F(Walk, FolderHeldWithoutDeleteSharingIsEmptied) {
     EXPECT_TRUE(Exists(tree + L"current"));
     // current and the tree itself could not be removed.
     EXPECT_EQ(TraceLines().size(), 2u);
+}
+
+// The walk removes the held folder only as the folder the rules checked; while held, nobody can
+// rename it.
+TEST_F(Walk, HeldFolderIsRemovedOnlyAsTheFolderChecked) {
+    MakeFolders(base + "tree\\a");
+    WriteFile(tree + L"a\\f.txt");
+    MakeFolder(wideBase + L"other");
+    HANDLE other = CreateFileW(Long(wideBase + L"other").c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    FileIdentity otherIdentity;
+    ASSERT_TRUE(IdentityOf(other, &otherIdentity));
+    CloseHandle(other);
+    ASSERT_NE(HoldTree(Long(tree).c_str()), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(MoveFileW(Named(tree).c_str(), Long(wideBase + L"moved").c_str()));
+    DeleteTree(Long(tree).c_str(), otherIdentity);
+    EXPECT_TRUE(Exists(tree + L"a\\f.txt"));
+    EXPECT_TRUE(Traced("Folder not removed: it is not the folder checked\r\n"));
+    EXPECT_TRUE(MoveFileW(Named(tree).c_str(), Long(wideBase + L"moved").c_str()));
+}
+
+// Reparse points that are no links (a sync client's placeholder folder, a deduplicated file) and a
+// junction, which is one. Wine has neither: where a test asks, the listing (gTagsInListing) and the
+// query through a handle show them for the entries of these names.
+static DWORD TagOf(const std::wstring& name) {
+    if (name == L"placeholder") {
+        return 0x9000601A;
+    }
+    if (name == L"dedup.dat") {
+        return 0x80000013;
+    }
+    return name == L"junction" ? 0xA0000003 : 0;
+}
+
+static bool gTagsInListing;
+
+static LONG WINAPI ListWithReparseTags(HANDLE folder, HANDLE event, void* routine, void* context,
+                                       void* io, void* buffer, ULONG length, int informationClass,
+                                       BOOLEAN single, void* mask, BOOLEAN restart) {
+    QueryDirectoryCall system = reinterpret_cast<QueryDirectoryCall>(
+        SystemsProcedure(L"ntdll.dll", "NtQueryDirectoryFile"));
+    LONG status = system(folder, event, routine, context, io, buffer, length, informationClass,
+                         single, mask, restart);
+    for (BYTE* entry = static_cast<BYTE*>(buffer); status == 0 && gTagsInListing;) {
+        FILE_ID_BOTH_DIR_INFO* info = reinterpret_cast<FILE_ID_BOTH_DIR_INFO*>(entry);
+        DWORD tag = TagOf(std::wstring(info->FileName, info->FileNameLength / sizeof(WCHAR)));
+        if (tag != 0) {
+            info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            info->EaSize = tag;
+        }
+        if (info->NextEntryOffset == 0) {
+            break;
+        }
+        entry += info->NextEntryOffset;
+    }
+    return status;
+}
+
+static LONG WINAPI QueryWithReparseTags(HANDLE file, void* io, void* information, ULONG length,
+                                        int informationClass) {
+    const int kFileName = 9;
+    LONG status = gSystemQueryInformation(file, io, information, length, informationClass);
+    std::vector<BYTE> buffer(70000);
+    FILE_NAME_INFO* name = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    IO_STATUS_BLOCK nameIo;
+    if (status != 0 || informationClass != kAttributeTag ||
+        gSystemQueryInformation(file, &nameIo, name, static_cast<ULONG>(buffer.size()),
+                                kFileName) != 0) {
+        return status;
+    }
+    std::wstring path(name->FileName, name->FileNameLength / sizeof(WCHAR));
+    DWORD tag = TagOf(path.substr(path.rfind(L'\\') + 1));
+    if (tag != 0) {
+        FILE_ATTRIBUTE_TAG_INFO* tagInfo = static_cast<FILE_ATTRIBUTE_TAG_INFO*>(information);
+        tagInfo->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        tagInfo->ReparseTag = tag;
+    }
+    return status;
+}
+
+// Only a name surrogate is a link: a placeholder folder is entered and goes with what it holds, a
+// deduplicated file goes, a junction is never entered. Its tag may show in the listing and through
+// its handle, or through its handle alone.
+TEST_F(Walk, OnlyNameSurrogatesAreLinks) {
+    UseStandIns(NULL, QueryWithReparseTags);
+    for (bool listed : {true, false}) {
+        MakeFolder(tree + L"placeholder");
+        WriteFile(tree + L"placeholder\\doc.txt");
+        MakeFolder(tree + L"junction");
+        WriteFile(tree + L"junction\\keep.txt");
+        WriteFile(tree + L"dedup.dat");
+        gTagsInListing = listed;
+        DeleteTree(tree);
+        EXPECT_FALSE(Exists(tree + L"placeholder")) << listed;
+        EXPECT_FALSE(Exists(tree + L"dedup.dat")) << listed;
+        EXPECT_TRUE(Exists(tree + L"junction\\keep.txt")) << listed;
+        RemoveAll(base + "tree");
+        MakeFolder(tree);
+    }
+}
+
+// Permissions may grant an entry's deletion but refuse the change of its attributes.
+static bool gRefuseAttributeChange;
+static int gRefusedOpens;
+
+static LONG WINAPI OpenRefusingAttributeChange(HANDLE* opened, DWORD access, void* attributes,
+                                               void* io, void* size, ULONG fileAttributes,
+                                               ULONG sharing, ULONG disposition, ULONG options,
+                                               void* ea, ULONG eaLength) {
+    CreateFileCall system =
+        reinterpret_cast<CreateFileCall>(SystemsProcedure(L"ntdll.dll", "NtCreateFile"));
+    if (gRefuseAttributeChange && (access & FILE_WRITE_ATTRIBUTES) != 0) {
+        ++gRefusedOpens;
+        return kStatusAccessDenied;
+    }
+    return system(opened, access, attributes, io, size, fileAttributes, sharing, disposition,
+                  options, ea, eaLength);
+}
+
+// Such entries go all the same, where no bit needs clearing: files and folders, the root too.
+TEST_F(Walk, EntriesWhoseAttributesMayNotChangeGoAllTheSame) {
+    MakeFolders(base + "tree\\a\\b");
+    WriteFile(tree + L"top.txt");
+    WriteFile(tree + L"a\\b\\f.txt");
+    gRefuseAttributeChange = true;
+    gRefusedOpens = 0;
+    DeleteTree(tree);
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_GE(gRefusedOpens, 4) << "the root, a, b and the first file";
+    EXPECT_TRUE(TraceLines().empty());
 }
 
 TEST_F(Walk, MissingFolderIsTraced) {
@@ -524,4 +745,11 @@ TEST_F(Walk, FolderSwappedBeforeItIsOpenedAgainForDeletionIsKept) {
     EXPECT_TRUE(Exists(reopen + L"away"));
     EXPECT_FALSE(Exists(reopen + L"away\\staged.txt"));
     EXPECT_FALSE(Exists(reopen + L"stage\\file.txt"));
+}
+
+static void ResetStandIns() {
+    gVolumePathStandIn = NULL;
+    gVolumeRoot = L"\\\\?\\S:";
+    gTagsInListing = false;
+    gRefuseAttributeChange = false;
 }

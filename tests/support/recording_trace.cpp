@@ -10,6 +10,8 @@
 static std::vector<std::string> gLines;
 static std::string gFaultPrefix;
 static DWORD gFaultCode;
+static std::string gCallPrefix;
+static void (*gCall)();
 
 // Code 0 is a real store to address 0; other codes are raised.
 static void Fault(DWORD code) {
@@ -22,10 +24,18 @@ static void Fault(DWORD code) {
     }
 }
 
-// Records a line and faults after it when it is the one asked for.
+static bool Begins(const std::string& line, const std::string& prefix) {
+    return !prefix.empty() && line.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Records a line, and calls or faults after it when it is the one asked for.
 static void Record(const char* line) {
     gLines.push_back(line);
-    if (!gFaultPrefix.empty() && gLines.back().compare(0, gFaultPrefix.size(), gFaultPrefix) == 0) {
+    if (Begins(gLines.back(), gCallPrefix)) {
+        gCallPrefix.clear();
+        gCall();
+    }
+    if (Begins(gLines.back(), gFaultPrefix)) {
         gFaultPrefix.clear();
         Fault(gFaultCode);
     }
@@ -64,9 +74,15 @@ const std::vector<std::string>& TraceLines() {
     return gLines;
 }
 
+void CallAtTrace(const std::string& prefix, void (*call)()) {
+    gCallPrefix = prefix;
+    gCall = call;
+}
+
 void ClearTraceLines() {
     gLines.clear();
     gFaultPrefix.clear();
+    gCallPrefix.clear();
 }
 
 bool Traced(const std::string& text) {
