@@ -131,6 +131,7 @@ class Guard : public ::testing::Test {
         ClearTraceLines();
     }
     void TearDown() override {
+        gVolumePathStandIn = NULL;
         UnregisterOtherUser();
         for (size_t i = 0; i < saved.size(); ++i) {
             std::wstring value = Wide(saved[i]);
@@ -327,6 +328,57 @@ TEST_F(Guard, FolderDirectlyInADrivesRootIsKeptAndOneBelowGoes) {
     RemoveAll(top);
 }
 
+// A share, like a substituted drive, may stand for a folder deep in another volume: the root's
+// final path lies deeper than the executable's path shows, and only that path tells that the root
+// lies directly in the share's root. make-links.sh has made \\selfclean\share\ the sandbox's
+// S:\links\share\. One level deeper, the tree is staged and goes.
+TEST_F(Guard, FolderDirectlyInTheRootOfAShareForADeeperFolderIsKept) {
+    const std::string share = "\\\\selfclean\\share\\top\\";
+    const std::string top = "S:\\links\\share\\top\\";
+    RemoveAll(top);
+    MakeFolders(top + "setup");
+    MakeFolders(top + "stage\\setup");
+    for (const char* file : {"keep.txt", "setup\\x.exe", "stage\\f.txt", "stage\\setup\\x.exe"}) {
+        WriteFile(top + file);
+    }
+    UseCommandLine("c.tmp 0 " + share + "setup\\x.exe");
+    RemoveStagingFolders();
+    EXPECT_TRUE(Traced("Staging folder kept: it lies directly in a drive's or share's root\r\n"));
+    EXPECT_TRUE(Exists(top + "keep.txt"));
+    ClearTraceLines();
+    UseCommandLine("c.tmp 0 " + share + "stage\\setup\\x.exe");
+    RemoveStagingFolders();
+    EXPECT_FALSE(Exists(top + "stage"));
+    EXPECT_TRUE(Exists(top + "keep.txt"));
+    EXPECT_TRUE(Traced(share + "stage\\setup\\..\\\r\n"));
+    RemoveAll(top);
+}
+
+// A volume mounted in a folder has its root there: the volume's root and its top folders are kept
+// as a drive's are. The system's answer is played for base\Mnt\Data\.
+static std::wstring gMountedVolume;
+
+static BOOL WINAPI MountedVolumePath(LPCWSTR path, LPWSTR root, DWORD capacity) {
+    if (_wcsnicmp(path, gMountedVolume.c_str(), gMountedVolume.size() - 1) != 0) {
+        return GetVolumePathNameW(path, root, capacity);
+    }
+    wcscpy(root, gMountedVolume.c_str());
+    return TRUE;
+}
+
+TEST_F(Guard, MountedVolumesRootAndFoldersDirectlyInItAreKept) {
+    gMountedVolume = Wide(base + "Mnt\\Data\\");
+    MakeFolders(base + "Mnt\\Data\\Photos\\stage");
+    MakeFolders(base + "Mnt\\Photos");
+    gVolumePathStandIn = MountedVolumePath;
+    const std::string rule = "lies directly in a drive's or share's root";
+    EXPECT_TRUE(Kept(base + "Mnt\\Data", rule));
+    EXPECT_TRUE(Kept(base + "Mnt\\Data\\Photos", rule));
+    EXPECT_TRUE(Kept(base + "Mnt\\Data\\Photos\\", rule));
+    EXPECT_FALSE(Protected(base + "Mnt\\Data\\Photos\\stage"));
+    EXPECT_FALSE(Protected(base + "Mnt\\Photos"));
+}
+
 // make-links.sh has prepared S:\links\guard\ with "staged", a link to target\, and "alias", a
 // link to home\.
 TEST_F(Guard, FolderLinksAreSeenThrough) {
@@ -394,6 +446,39 @@ class StagingRemoval : public ::testing::Test {
     }
     std::string base;
 };
+
+// Between the rules and the walk, the folder above the staging root is swapped for another that
+// holds a folder of the same name, as a user may swap a folder of theirs above an elevated
+// installer's staging root for a junction: nothing of the other folder goes. (The walk takes the
+// folder it held and checked; Windows removes it, Wine keeps it too, since it deletes an entry by
+// the path it had when it was opened, and only while that path still leads to it.)
+static std::string gSwapBase;
+static bool gSwapped;
+
+static void SwapFolderAboveTheRoot() {
+    gSwapped =
+        MoveFileW(Literal(gSwapBase + "above").c_str(), Literal(gSwapBase + "away").c_str()) &&
+        MoveFileW(Literal(gSwapBase + "other").c_str(), Literal(gSwapBase + "above").c_str());
+}
+
+TEST_F(StagingRemoval, FolderSwappedAboveTheRootAfterTheRulesLosesNothing) {
+    gSwapBase = base;
+    gSwapped = false;
+    const char* files[] = {"stage\\setup\\x.exe", "stage\\data\\f.txt", "stage\\keep.txt"};
+    MakeFolders(base + "other\\stage\\setup");
+    MakeFolders(base + "other\\stage\\data");
+    MakeFolders(base + "above\\stage\\data");
+    for (const char* file : files) {
+        WriteFile(base + "other\\" + file);
+        WriteFile(base + "above\\" + file);
+    }
+    CallAtTrace(base + "above\\stage\\setup\\..\\", SwapFolderAboveTheRoot);
+    Remove(base + "above\\stage\\", "setup");
+    ASSERT_TRUE(gSwapped);
+    for (const char* file : files) {
+        EXPECT_TRUE(Exists(base + "above\\" + file)) << file;
+    }
+}
 
 // Names in other scripts, at any depth: deeper than the short path limit many times over.
 TEST_F(StagingRemoval, NamesInAnyScriptAtAnyDepth) {
