@@ -152,3 +152,21 @@ TEST(FormatSystemError, CodeWithoutTextOrWithInsertsStaysBounded) {
     FormatSystemError(ERROR_BAD_EXE_FORMAT, small, 16);
     EXPECT_LT(wcslen(small), 16u);
 }
+
+// The waits for what another process holds double up to a quarter of a second, and together
+// never pass the budget: the last one is cut to what is left.
+TEST(WaitWithin, WaitsGrowAndStopAtTheBudget) {
+    DWORD wait = kFirstRetryWait;
+    DWORD timeLeft = 100;
+    std::vector<DWORD> waits;
+    while (WaitWithin(&wait, &timeLeft)) {
+        waits.push_back(wait);
+    }
+    EXPECT_EQ(waits, (std::vector<DWORD>{20, 40, 80, 160}));
+    EXPECT_EQ(timeLeft, 0u);
+    wait = 200;
+    timeLeft = 1000;
+    ASSERT_TRUE(WaitWithin(&wait, &timeLeft));
+    EXPECT_EQ(wait, 250u);
+    EXPECT_EQ(timeLeft, 800u);
+}
