@@ -101,6 +101,7 @@ static bool AppendName(int pathLength, const WCHAR* name, int nameLength, bool f
     return true;
 }
 
+// The root as it is opened: by its full path, since no held folder holds it.
 static EntryName RootEntry() {
     EntryName root;
     root.folder = NULL;
@@ -284,8 +285,8 @@ static void EnterPending(Level& level) {
     }
 }
 
-// A walk that an exception abandoned leaves its folders open, held against deletion: the next
-// walk could not even open the root.
+// Also closes a walk that an exception abandoned: it leaves its folders open, held against
+// deletion, and the next walk could not even open the root.
 void LetGoOfTree() {
     while (gDepth > 0) {
         CloseHandle(gLevels[--gDepth].folder);
@@ -375,6 +376,7 @@ static bool WalkAgain(DWORD* wait) {
 }
 
 void DeleteTree(const wchar_t* folder, const FileIdentity& checked) {
+    // Only a folder held since before it was checked is removed.
     if (gDepth != 1 || !NameRoot(folder)) {
         LetGoOfTree();
         return;

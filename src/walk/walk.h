@@ -9,7 +9,8 @@
 // delete it; the handle, for reading what it is, or INVALID_HANDLE_VALUE (traced) when it cannot
 // be had. Call it before the folder is checked: it stays held until DeleteTree or LetGoOfTree.
 HANDLE HoldTree(const wchar_t* folder);
-// Closes the held folder, removing nothing.
+// Closes the held folder, removing nothing, and every folder of a walk that an exception
+// abandoned.
 void LetGoOfTree();
 // Removes the held folder and everything under it when it is the folder that checked identifies;
 // otherwise keeps it, traced. folder is its path in literal form, as for HoldTree, and may name it
@@ -21,7 +22,7 @@ void LetGoOfTree();
 // attributes with the reparse tag. Entries go at once where the system can delete them so; an
 // entry that another handle holds, and a folder that is not yet empty for that reason, are tried
 // again after short waits, about two seconds in all for the whole call. A walk that an exception
-// abandoned is closed by the next HoldTree.
+// abandoned is closed by the next HoldTree. Without a held folder, nothing is removed.
 void DeleteTree(const wchar_t* folder, const FileIdentity& checked);
 
 // Turns on the system's guard against following links that less trusted users made, where the
