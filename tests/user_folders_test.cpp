@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "protected/user_folders.h"
+#include "support/sandbox.h"
 
 static const std::wstring kProfileList =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
@@ -103,7 +104,11 @@ class UserFolders : public ::testing::Test {
 };
 
 TEST_F(UserFolders, EveryUsersProfileApplicationDataAndShellFoldersAreVisited) {
+    // A cloud-sync folder, found on disk: the folders directly in it are the user's too.
+    std::wstring synced = base + L"\\Unloaded User\\OneDrive - Tarnwick";
+    MakeFolders(Utf8(synced));
     ASSERT_FALSE(VisitUserFolders(Collect, &collector));
+    EXPECT_TRUE(Visits({synced, "a user's OneDrive", 2}));
     const char* data = "a user's application data";
     EXPECT_TRUE(Visits({profile, "a user's profile", 1}));
     EXPECT_TRUE(Visits({profile + L"\\AppData\\Roaming", data, 1}));
