@@ -223,7 +223,7 @@ const int kBasic = 4, kDisposition = 13, kAttributeTag = 35, kDispositionEx = 64
 const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 // Answered by the stand-in as a system that deletes at once would.
 const LONG kDeletesAtOnce = 0;
-// Passed to the system: Wine refuses the deletion at once.
+// Passed to the system: Wine 8 refuses the deletion at once, Wine 10 performs it.
 const LONG kAsTheSystemAnswers = 1;
 // Refused as Windows 7 and 8 refuse it.
 const LONG kNotImplemented = static_cast<LONG>(0xC0000002);
@@ -364,8 +364,9 @@ TEST_F(Walk, FilesHeldPastTheBudgetStayWithTheirFoldersAndEachFailureIsTraced) {
     }
 }
 
-// The system's FindFirstFileNameW, missing under Wine, is lent by this test's SystemProcedure:
-// it lists the file's own name, then gOtherName, as Windows does, without the volume's root.
+// The system's FindFirstFileNameW (missing under Wine 8, a stub under Wine 10) is lent by this
+// test's SystemProcedure: it lists the file's own name, then gOtherName, as Windows does, without
+// the volume's root.
 static std::wstring gOtherName;
 static HANDLE gNameSearch;
 static WIN32_FIND_DATAW gNameSearchEntry;
