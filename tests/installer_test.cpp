@@ -29,6 +29,14 @@ TEST(ExampleInstaller, SetupRunsOnceAndTheStagedTreeGoes) {
     InstallerResult result = LaunchInstaller(installer.c_str(), temp.c_str());
 
     ASSERT_TRUE(result.started);
+    // makensis' stub has no relocations and must load at 0x400000. Where 32-bit Linux programs run
+    // through a user-mode emulator, Wine 10's 32-bit loader (a position-independent program) may
+    // lie there itself, and the installer cannot load at all: no implementation of Windows leaves
+    // that address taken, so this says nothing of the example or of selfclean.
+    const DWORD kConflictingAddresses = 0xC0000018;
+    if (result.exitCode == kConflictingAddresses && !result.selfcleanSeen) {
+        GTEST_SKIP() << "the installer's fixed base 0x400000 is taken by this machine's Wine loader";
+    }
     EXPECT_EQ(result.exitCode, 0u);
     ASSERT_TRUE(result.selfcleanSeen);
     EXPECT_EQ(result.selfclean.exitCode, 0u);

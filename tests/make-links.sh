@@ -59,7 +59,9 @@ ln -s ../.. "$links/guard/drive"
 # its making does not remove the link.
 mkdir -p "$links/share"
 if [ $# -ge 3 ]; then
+    . "$(dirname "$2")/wine-env"
+    prefix=$(wine_prefix "$3")
     "$2" --build "$3" cmd.exe /c exit 0 >/dev/null 2>&1
-    mkdir -p "$3/wineprefix/dosdevices/unc/selfclean"
-    ln -sfn "$links/share" "$3/wineprefix/dosdevices/unc/selfclean/share"
+    mkdir -p "$prefix/dosdevices/unc/selfclean"
+    ln -sfn "$links/share" "$prefix/dosdevices/unc/selfclean/share"
 fi

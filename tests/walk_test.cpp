@@ -7,6 +7,7 @@
 
 #include "deletion/deletion.h"
 #include "walk/walk.h"
+#include "support/plays.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
 
@@ -192,36 +193,6 @@ static HANDLE Hold(const std::wstring& path, DWORD sharing) {
                        FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
-// Past the walk's budget for waiting: both files stay (the one shared for deletion only until its
-// handle closes), with the folders that hold them; nothing else does.
-TEST_F(Walk, FilesHeldPastTheBudgetStayWithTheirFoldersAndEachFailureIsTraced) {
-    MakeFolders(base + "tree\\held\\inner");
-    MakeFolders(base + "tree\\free");
-    MakeFolders(base + "tree\\shared");
-    WriteFile(tree + L"free\\f.txt");
-    WriteFile(tree + L"held\\inner\\open.txt");
-    WriteFile(tree + L"held\\other.txt");
-    WriteFile(tree + L"shared\\s.txt");
-    HANDLE open = Hold(tree + L"held\\inner\\open.txt", 0);
-    HANDLE shared = Hold(tree + L"shared\\s.txt", FILE_SHARE_READ | FILE_SHARE_DELETE);
-    ASSERT_NE(open, INVALID_HANDLE_VALUE);
-    ASSERT_NE(shared, INVALID_HANDLE_VALUE);
-    DeleteTree(tree);
-    CloseHandle(open);
-    CloseHandle(shared);
-    EXPECT_TRUE(Exists(tree + L"held\\inner\\open.txt"));
-    EXPECT_TRUE(Exists(tree + L"shared"));
-    EXPECT_FALSE(Exists(tree + L"held\\other.txt"));
-    EXPECT_FALSE(Exists(tree + L"free"));
-    // inner, held and the tree itself could not be removed, nor shared; Wine reports shared's
-    // removal done and finds out only when the folder's handle closes, untraced.
-    EXPECT_GE(TraceLines().size(), 3u);
-    EXPECT_LE(TraceLines().size(), 4u);
-    for (const std::string& line : TraceLines()) {
-        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
-    }
-}
-
 static DWORD WINAPI ReleaseAfterASecond(void* handles) {
     Sleep(1000);
     for (HANDLE* handle = static_cast<HANDLE*>(handles); *handle != NULL; ++handle) {
@@ -266,8 +237,10 @@ const int kBasic = 4, kDisposition = 13, kAttributeTag = 35, kDispositionEx = 64
 const LONG kStatusAccessDenied = static_cast<LONG>(0xC0000022);
 // Answered by the stand-in as a system that deletes at once would.
 const LONG kDeletesAtOnce = 0;
-// Passed to the system: Wine refuses the deletion at once.
+// Passed to the system: Wine 8 refuses the deletion at once, Wine 10 performs it.
 const LONG kAsTheSystemAnswers = 1;
+// Refused as Windows 7 and 8 refuse it.
+const LONG kNotImplemented = static_cast<LONG>(0xC0000002);
 // Deleted at once, but answered as if another process had deleted the entry first.
 const LONG kDeletedByAnother = 2;
 // Answered as done, as a system that ignores the read-only bit would, without deleting anything.
@@ -281,6 +254,8 @@ static SetInformationCall gSystemSetInformation;
 static SetInformationCall gSystemQueryInformation;
 static LONG gAtOnceAnswer;
 static int gAtOnceCalls;
+// Whether the system itself has answered a deletion at once with success.
+static bool gSystemDeletedAtOnce;
 static int gAttributeWrites;
 static bool gRefuseSettingReadOnly;
 
@@ -294,6 +269,7 @@ static void UseStandIns(SetInformationCall set, SetInformationCall query) {
     gQueryInformationStandIn = query;
     gAtOnceAnswer = kAsTheSystemAnswers;
     gAtOnceCalls = 0;
+    gSystemDeletedAtOnce = false;
     gAttributeWrites = 0;
     gRefuseSettingReadOnly = false;
 }
@@ -314,7 +290,9 @@ static LONG WINAPI CountingSetInformation(HANDLE file, void* io, void* informati
     }
     ++gAtOnceCalls;
     if (gAtOnceAnswer == kAsTheSystemAnswers) {
-        return gSystemSetInformation(file, io, information, length, informationClass);
+        LONG status = gSystemSetInformation(file, io, information, length, informationClass);
+        gSystemDeletedAtOnce = gSystemDeletedAtOnce || status == 0;
+        return status;
     }
     if (gAtOnceAnswer == kDoneWithoutDeleting) {
         return 0;
@@ -340,14 +318,16 @@ static LONG WINAPI CountingSetInformation(HANDLE file, void* io, void* informati
 // "access denied"): that file goes the classic way. A sharing violation is a final answer: the
 // entries stay, held, and nothing goes the classic way.
 TEST_F(Walk, DeletionAtOnceIsAskedForOnceWhereNotKnownAndUsedWhereTheSystemHasIt) {
+    Plays(kPlaysEachRound);
     UseStandIns(CountingSetInformation, NULL);
-    // Not implemented (Wine), invalid information class, invalid parameter, not supported, invalid
-    // device request (redirectors), and a status nobody knows.
+    // Not implemented (Windows 7 and 8), invalid information class, invalid parameter (FAT), not
+    // supported, invalid device request (redirectors), and a status nobody knows.
     static const LONG kAnswers[] = {kDeletesAtOnce,
                                     kDeletedByAnother,
                                     kReadOnlyRefusedAsAccessDenied,
                                     kStatusSharingViolation,
                                     kAsTheSystemAnswers,
+                                    kNotImplemented,
                                     static_cast<LONG>(0xC0000003),
                                     static_cast<LONG>(0xC000000D),
                                     static_cast<LONG>(0xC00000BB),
@@ -361,21 +341,64 @@ TEST_F(Walk, DeletionAtOnceIsAskedForOnceWhereNotKnownAndUsedWhereTheSystemHasIt
         SetReadOnly(tree + L"a\\f0.txt");
         gAtOnceAnswer = answer;
         gAtOnceCalls = 0;
+        gSystemDeletedAtOnce = false;
         DeleteTree(tree);
         bool held = answer == kStatusSharingViolation;
         EXPECT_EQ(Exists(tree + L"a\\f1.txt"), held) << std::hex << answer;
         EXPECT_EQ(Exists(tree), held) << std::hex << answer;
+        // Wine 8 refuses it as Windows 7 and 8 do; Wine 10 deletes at once as Windows 10 does.
         bool atOnce = answer == kDeletesAtOnce || answer == kDeletedByAnother ||
-                      answer == kReadOnlyRefusedAsAccessDenied || held;
+                      answer == kReadOnlyRefusedAsAccessDenied || held || gSystemDeletedAtOnce;
+        if (answer == kAsTheSystemAnswers) {
+            EXPECT_EQ(gSystemDeletedAtOnce, SystemDeletesAtOnce());
+        }
         EXPECT_EQ(gAtOnceCalls, atOnce ? 8 : 1) << "five files, three folders";
         RemoveAll(base + "tree");
         MakeFolder(tree);
     }
 }
 
-// The system's FindFirstFileNameW, missing under Wine, is lent by this test's SystemProcedure:
-// it lists the file's own name, then gOtherName, as Windows does, without the volume's root
-// (gVolumeRoot, the literal form of the sandbox drive's unless a test names another).
+// Past the walk's budget for waiting, a file held without delete sharing stays with the folders
+// that hold it, and each failure is traced. One held with delete sharing leaves its folder at once
+// where the system deletes at once, and its folder goes; elsewhere it stays until its handle
+// closes, with its folder. Which of the two ran is the system's own answer to the walk.
+TEST_F(Walk, FilesHeldPastTheBudgetStayWithTheirFoldersAndEachFailureIsTraced) {
+    UseStandIns(CountingSetInformation, NULL);
+    MakeFolders(base + "tree\\held\\inner");
+    MakeFolders(base + "tree\\free");
+    MakeFolders(base + "tree\\shared");
+    WriteFile(tree + L"free\\f.txt");
+    WriteFile(tree + L"held\\inner\\open.txt");
+    WriteFile(tree + L"held\\other.txt");
+    WriteFile(tree + L"shared\\s.txt");
+    HANDLE open = Hold(tree + L"held\\inner\\open.txt", 0);
+    HANDLE shared = Hold(tree + L"shared\\s.txt", FILE_SHARE_READ | FILE_SHARE_DELETE);
+    ASSERT_NE(open, INVALID_HANDLE_VALUE);
+    ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+    DeleteTree(tree);
+    CloseHandle(open);
+    CloseHandle(shared);
+    bool atOnce = gSystemDeletedAtOnce;
+    Plays(atOnce ? kPlaysDeletionAtOnce : kPlaysClassicDeletion);
+    EXPECT_EQ(atOnce, SystemDeletesAtOnce());
+    EXPECT_TRUE(Exists(tree + L"held\\inner\\open.txt"));
+    EXPECT_EQ(Exists(tree + L"shared"), !atOnce);
+    EXPECT_FALSE(Exists(tree + L"held\\other.txt"));
+    EXPECT_FALSE(Exists(tree + L"free"));
+    // inner, held and the tree itself could not be removed. Without the deletion at once, nor
+    // could shared; Wine reports shared's removal done and finds out only when the folder's handle
+    // closes, untraced.
+    EXPECT_GE(TraceLines().size(), 3u);
+    EXPECT_LE(TraceLines().size(), atOnce ? 3u : 4u);
+    for (const std::string& line : TraceLines()) {
+        EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+    }
+}
+
+// The system's FindFirstFileNameW (missing under Wine 8, a stub under Wine 10) is lent by this
+// test's SystemProcedure: it lists the file's own name, then gOtherName, as Windows does, without
+// the volume's root (gVolumeRoot, the literal form of the sandbox drive's unless a test names
+// another).
 static std::wstring gOtherName;
 static std::wstring gVolumeRoot = L"\\\\?\\S:";
 static HANDLE gNameSearch;
@@ -435,32 +458,37 @@ void* SystemProcedure(const wchar_t* module, const char* name) {
 }
 
 // A staged name of a read-only file that also has a name outside the tree: the file stays as it
-// was. The bit is given back through the handle, else through the other name; where the system
-// deletes at once, it is not cleared at all.
+// was. Where the deletion is classic (played on every implementation), the bit is given back
+// through the handle, else through the other name; where the system deletes at once, it is not
+// cleared at all. Last, as the system under test answers.
 TEST_F(Walk, StagedNameOfAReadOnlyFileOutsideLeavesThatFileAsItWas) {
+    Plays(kPlaysEachRound);
     UseStandIns(CountingSetInformation, NULL);
     std::wstring outside = wideBase + L"outside.txt";
     WriteFile(base + "outside.txt", "keep");
     SetReadOnly(outside);
-    for (int round = 0; round < 3; ++round) {
+    const LONG kAnswers[] = {kNotImplemented, kNotImplemented, kDoneWithoutDeleting,
+                             kAsTheSystemAnswers};
+    for (int round = 0; round < 4; ++round) {
         MakeFolder(tree + L"a");
         ASSERT_TRUE(
             CreateHardLinkW(Long(tree + L"a\\linked.txt").c_str(), Long(outside).c_str(), NULL));
         gRefuseSettingReadOnly = round == 1;
-        gAtOnceAnswer = round == 2 ? kDoneWithoutDeleting : kAsTheSystemAnswers;
+        gAtOnceAnswer = kAnswers[round];
         gAttributeWrites = 0;
         gOtherName = outside.substr(wcslen(L"S:"));
         ClearTraceLines();
         DeleteTree(tree);
         EXPECT_EQ(ReadFile(base + "outside.txt"), "keep") << round;
         EXPECT_NE(Attributes(outside) & FILE_ATTRIBUTE_READONLY, 0u) << round;
-        if (round < 2) {
+        if (round != 2) {
             EXPECT_FALSE(Exists(tree)) << round;
             EXPECT_TRUE(TraceLines().empty()) << round;
         } else {
             EXPECT_EQ(gAttributeWrites, 0);
-            // Nothing was deleted: the tree stays for the next round.
+            // Nothing was deleted: the tree goes for the next round, by means that clear the bit.
             RemoveAll(base + "tree");
+            SetReadOnly(outside);
         }
         MakeFolder(tree);
     }
@@ -478,6 +506,7 @@ static BOOL WINAPI ShareVolumePath(LPCWSTR, LPWSTR root, DWORD capacity) {
 }
 
 TEST_F(Walk, StagedNameOfAReadOnlyFileOnAShareLeavesThatFileAsItWas) {
+    Plays(kPlaysClassicDeletion);
     UseStandIns(CountingSetInformation, NULL);
     const std::wstring folder = L"S:\\links\\share\\walk\\";
     const std::wstring outside = folder + L"outside.txt";
@@ -493,7 +522,9 @@ TEST_F(Walk, StagedNameOfAReadOnlyFileOnAShareLeavesThatFileAsItWas) {
         MakeFolder(folder + L"tree\\a");
         ASSERT_TRUE(CreateHardLinkW(Long(folder + L"tree\\a\\linked.txt").c_str(),
                                     Long(outside).c_str(), NULL));
-        // Given back through the other name, once the handle is closed.
+        // Deleted the classic way, and the bit given back through the other name once the handle
+        // is closed.
+        gAtOnceAnswer = kNotImplemented;
         gRefuseSettingReadOnly = true;
         gOtherName = L"\\walk\\outside.txt";
         ClearTraceLines();
@@ -674,13 +705,16 @@ TEST_F(Walk, MissingFolderIsTraced) {
 // "outside" to S:\links\target\, which holds keep.txt and a read-only file. The second is walked
 // as on a file system that cannot tell attributes and reparse tag together.
 TEST_F(Walk, FolderLinkIsNeverEntered) {
+    Plays(kPlaysEachRound);
     std::wstring target = L"S:\\links\\target\\";
     ASSERT_TRUE(Exists(target + L"keep.txt"));
     EnforceRedirectionTrust();
     for (bool fat : {false, true}) {
         std::wstring stage = fat ? L"S:\\links\\fat\\" : L"S:\\links\\stage\\";
         ASSERT_NE(Attributes(stage + L"setup\\outside") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-        UseStandIns(NULL, fat ? QueryAsFat : NULL);
+        // FAT deletes the classic way too, whatever the implementation under test has.
+        UseStandIns(fat ? CountingSetInformation : NULL, fat ? QueryAsFat : NULL);
+        gAtOnceAnswer = static_cast<LONG>(0xC000000D);
         gAttributeTagQueries = 0;
         ClearTraceLines();
         DeleteTree(stage);
