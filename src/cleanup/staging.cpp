@@ -113,10 +113,10 @@ __attribute__((noinline)) static bool ReadFinalPath(HANDLE folder) {
            OpensSameFolder(folder, gFinal);
 }
 
-// The staging root, held as held (literal ends with a backslash), by its final path, with no link
-// left in it, where the system tells it: the redirection trust, once on, refuses links that users
-// made anywhere in a path, and the rules must check the folder the walk removes. A root that is
-// itself a link keeps its path, for the rules to see it as one: Wine opens a link as its target
+// The staging root, which held holds (literal ends with a backslash), by its final path, with no
+// link left in it, where the system tells it: the redirection trust, once on, refuses links that
+// users made anywhere in a path, and the rules must check the folder the walk removes. A root that
+// is itself a link keeps its path, for the rules to see it as one: Wine opens a link as its target
 // even when asked for the link.
 static void TakeFinalPath(HANDLE held, wchar_t* resolved, wchar_t* literal) {
     // Without its closing backslash: with it, Wine takes a link's path for its target's.
