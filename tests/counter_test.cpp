@@ -15,20 +15,12 @@ class Counter : public ::testing::Test {
     void TearDown() override {
         RemoveCounterKey();
     }
-    static bool KeyExists() {
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCounterKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-            return false;
-        }
-        RegCloseKey(key);
-        return true;
-    }
 };
 
 TEST_F(Counter, WithoutKey) {
     EXPECT_FALSE(IsWaitingReboot());
     EXPECT_FALSE(ClearWaitingReboot());
-    EXPECT_FALSE(KeyExists());
+    EXPECT_FALSE(KeyExists(kCounterKey));
     SetWaitingReboot();
     EXPECT_EQ(StoredCount(), 1u);
     EXPECT_TRUE(IsWaitingReboot());
@@ -51,7 +43,7 @@ TEST_F(Counter, CountsUpAndDownAcrossRuns) {
     std::vector<std::string> expected = {"ClearWaitingReboot Start", "Count = 1", "waitingreboot",
                                          "ClearWaitingReboot return TRUE"};
     EXPECT_EQ(TraceLines(), expected);
-    EXPECT_FALSE(KeyExists());
+    EXPECT_FALSE(KeyExists(kCounterKey));
     EXPECT_FALSE(IsWaitingReboot());
 }
 
@@ -59,15 +51,15 @@ TEST_F(Counter, ZeroMeansNothingPendingAndClearsTheKey) {
     StoreCount(0);
     EXPECT_FALSE(IsWaitingReboot());
     EXPECT_TRUE(ClearWaitingReboot());
-    EXPECT_FALSE(KeyExists());
+    EXPECT_FALSE(KeyExists(kCounterKey));
 }
 
 TEST_F(Counter, KeyWithoutValue) {
     StoreCounterValue(REG_DWORD, NULL, 0);
-    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kCounterKey, "waitingreboot");
+    RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kCounterKey, kCounterValue);
     EXPECT_FALSE(IsWaitingReboot());
     EXPECT_FALSE(ClearWaitingReboot());
-    EXPECT_TRUE(KeyExists());
+    EXPECT_TRUE(KeyExists(kCounterKey));
     SetWaitingReboot();
     EXPECT_EQ(StoredCount(), 1u);
 }

@@ -15,6 +15,7 @@
 #include "support/other_user.h"
 #include "support/recording_trace.h"
 #include "support/sandbox.h"
+#include "selfclean_config.h"
 
 static std::string WindowsDirectory() {
     char windows[MAX_PATH];
@@ -22,7 +23,7 @@ static std::string WindowsDirectory() {
     return windows;
 }
 
-// The names in folder, sorted; HOST.INI is left out, since every Clone deletes it.
+// The names in folder, sorted; HOST.INI is left out, since a Clone may delete it.
 static std::vector<std::string> Entries(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW entry;
@@ -96,7 +97,7 @@ class Run : public ::testing::Test {
     }
     void ExpectRemoved(const std::string& tempFolder) {
         EXPECT_FALSE(Exists(stage));
-        EXPECT_FALSE(Exists(WindowsDirectory() + "\\HOST.INI"));
+        EXPECT_EQ(Exists(WindowsDirectory() + "\\HOST.INI"), !SELFCLEAN_REMOVE_HOST_INI);
         EXPECT_EQ(CountTemporaryCopies(tempFolder), 0);
         ExpectSurroundingsKept();
     }
@@ -158,6 +159,11 @@ class Run : public ::testing::Test {
 };
 
 TEST_F(Run, FullRunRemovesTheStagedTreeAndItsCopy) {
+    // The Clone inherits this process's current folder, where kvoptemp is looked for.
+    char current[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof(current), current);
+    std::string fixedFolder = std::string(current) + "\\kvoptemp";
+    MakeFolders(fixedFolder);
     LaunchResult result = Original(0);
     ASSERT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0u);
@@ -165,6 +171,8 @@ TEST_F(Run, FullRunRemovesTheStagedTreeAndItsCopy) {
     EXPECT_EQ(result.cloneExitCode, 0u);
     EXPECT_TRUE(result.copyHeldAtCloneEnd) << "the keeper holds the copy the Clone was given";
     ExpectRemoved(temp);
+    EXPECT_EQ(Exists(fixedFolder), !SELFCLEAN_REMOVE_KVOPTEMP);
+    RemoveDirectoryA(fixedFolder.c_str());
 }
 
 TEST_F(Run, TemporaryFolderWithBlanks) {
@@ -184,6 +192,7 @@ TEST_F(Run, RebootPendingKeepsTheTreeUntilRunOnceCountsItDown) {
     LaunchResult second = Original(4096);
     EXPECT_EQ(second.exitCode, 0u);
     EXPECT_FALSE(second.cloneSeen);
+    EXPECT_EQ(StoredCount(), 2u) << "under " << kCounterKey;
     ExpectKept();
     // Two pending: the first RunOnce only counts one down.
     LaunchResult third = Original(0, "RunOnce");
@@ -194,6 +203,8 @@ TEST_F(Run, RebootPendingKeepsTheTreeUntilRunOnceCountsItDown) {
     EXPECT_EQ(fourth.exitCode, 0u);
     EXPECT_TRUE(fourth.cloneSeen);
     ExpectRemoved(temp);
+    EXPECT_FALSE(KeyExists(kCounterKey));
+    EXPECT_TRUE(KeyExists(kCounterParent)) << "only the counter's own key goes";
 }
 
 TEST_F(Run, SetupThatCannotStartKeepsEverything) {
@@ -398,6 +409,26 @@ TEST_F(Run, AnotherUsersDownloadsAreKeptAndTreesBelowThemGo) {
     ExpectRemoved(temp);
     EXPECT_TRUE(Exists(other + "\\Downloads\\pkg"));
     EXPECT_TRUE(Exists(other + "\\Downloads\\photo.jpg"));
+}
+
+// The version block's texts, as the build is configured, and the ones that name the file.
+TEST(ShippedExecutable, VersionTextsAreTheConfiguredOnes) {
+    std::wstring exe = Wide(ProgramFolder() + "selfclean.exe");
+    static char block[8192];
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, sizeof(block), block));
+    const std::pair<const wchar_t*, const char*> texts[] = {
+        {L"CompanyName", SELFCLEAN_COMPANY_NAME},         {L"ProductName", SELFCLEAN_PRODUCT_NAME},
+        {L"FileDescription", SELFCLEAN_FILE_DESCRIPTION}, {L"OriginalFilename", "selfclean.exe"},
+        {L"LegalCopyright", "selfclean developers"},
+    };
+    for (const auto& text : texts) {
+        std::wstring name = std::wstring(L"\\StringFileInfo\\040904E4\\") + text.first;
+        wchar_t* value = NULL;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(block, name.c_str(), reinterpret_cast<void**>(&value), &length))
+            << Utf8(text.first);
+        EXPECT_EQ(Utf8(value), text.second);
+    }
 }
 
 // Last, since a fault here would cost the prefix its Windows directory.

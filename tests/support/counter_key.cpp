@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
-const char kCounterKey[] = "SOFTWARE\\Tarnwick\\Quorvane Stelmark Backup\\Install";
+#include "selfclean_config.h"
+
+const char kCounterKey[] = SELFCLEAN_COUNTER_KEY;
+const char kCounterParent[] = SELFCLEAN_COUNTER_PARENT;
+const char kCounterValue[] = SELFCLEAN_COUNTER_VALUE;
 
 void RemoveCounterKey() {
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kCounterKey);
@@ -13,7 +17,7 @@ void StoreCounterValue(DWORD type, const void* data, DWORD size) {
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kCounterKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
                               &key, NULL),
               ERROR_SUCCESS);
-    RegSetValueExA(key, "waitingreboot", 0, type, static_cast<const BYTE*>(data), size);
+    RegSetValueExA(key, kCounterValue, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
 }
 
@@ -24,7 +28,16 @@ void StoreCount(DWORD count) {
 DWORD StoredCount() {
     DWORD count = 0xDEADBEEF;
     DWORD size = sizeof(count);
-    RegGetValueA(HKEY_LOCAL_MACHINE, kCounterKey, "waitingreboot", RRF_RT_REG_DWORD, NULL, &count,
+    RegGetValueA(HKEY_LOCAL_MACHINE, kCounterKey, kCounterValue, RRF_RT_REG_DWORD, NULL, &count,
                  &size);
     return count;
+}
+
+bool KeyExists(const char* path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
 }
