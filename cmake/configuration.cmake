@@ -48,14 +48,14 @@ endfunction()
 function(selfclean_check_key option key levels example)
     selfclean_check_text(${option} "${key}" ${SELFCLEAN_KEY_LIMIT})
     string(TOUPPER "${key}" upper)
+    if(key MATCHES "\\\\\\\\|\\\\$| $|\\\\ | \\\\")
+        selfclean_configuration_error(${option}
+            "\"${key}\" has an empty name, a trailing backslash or a name with blanks at its ends")
+    endif()
     string(REPEAT "\\\\[^\\\\]+" ${levels} names)
     if(NOT upper MATCHES "^SOFTWARE${names}")
         selfclean_configuration_error(${option}
             "\"${key}\" does not lie below SOFTWARE\\ deeply enough (at least ${example})")
-    endif()
-    if(key MATCHES "\\\\\\\\|\\\\$| $|\\\\ | \\\\")
-        selfclean_configuration_error(${option}
-            "\"${key}\" has an empty name, a trailing backslash or a name with blanks at its ends")
     endif()
     if(upper MATCHES "^SOFTWARE\\\\(MICROSOFT|CLASSES|POLICIES|WOW6432NODE|WOW3264NODE)(\\\\|$)")
         selfclean_configuration_error(${option} "\"${key}\" lies in a key that Windows owns")
@@ -145,3 +145,13 @@ file(WRITE ${CMAKE_BINARY_DIR}/selfclean-configuration.txt
     "company   ${SELFCLEAN_COMPANY_NAME}\n"
     "product   ${SELFCLEAN_PRODUCT_NAME}\n"
     "describes ${SELFCLEAN_FILE_DESCRIPTION}\n")
+
+# The same configuration as an initial cache (cmake -C), for another build of the same program.
+set(options_file "")
+foreach(option IN ITEMS SELFCLEAN_COUNTER_KEY SELFCLEAN_COUNTER_VALUE SELFCLEAN_COUNTER_PARENT
+        SELFCLEAN_REMOVE_HOST_INI SELFCLEAN_REMOVE_KVOPTEMP SELFCLEAN_COMPANY_NAME
+        SELFCLEAN_PRODUCT_NAME SELFCLEAN_FILE_DESCRIPTION)
+    string(REPLACE "\\" "\\\\" value "${${option}}")
+    string(APPEND options_file "set(${option} \"${value}\" CACHE STRING \"\")\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/selfclean-options.cmake "${options_file}")
