@@ -52,9 +52,10 @@
 ; selfclean itself stays 32-bit and keeps its counter in the 32-bit view either way.
 ;
 ; Windows documents a Run or RunOnce value's data as a command line of at most 260 characters.
-; This one holds the staging folder's path three times, with the setup's arguments: about 230
-; characters with a usual %TEMP% (C:\Users\<name>\AppData\Local\Temp). Keep the staging
-; folder's name and the setup's arguments short; a long user name can take the line past it.
+; This one holds the staging folder's path three times: about 235 characters before the setup's
+; own arguments, with %TEMP% as C:\Users\<name>\AppData\Local\Temp and a name of 8 letters.
+; Keep the staging folder's name and the setup's arguments short: a long user name or a few
+; arguments take the line past the limit.
 
 Unicode true
 SilentInstall silent
