@@ -349,7 +349,7 @@ static DWORD WINAPI ReleaseASecondAfterTheRemovalBegins(void*) {
 TEST_F(Run, CallersHandlesJobAndAScannersHoldDoNotStopTheRemoval) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
     for (bool allowsBreakaway : {true, false}) {
-        LaunchOptions options = {NULL, NULL, NULL, true, allowsBreakaway};
+        LaunchOptions options = {NULL, NULL, NULL, true, allowsBreakaway, NULL};
         ASSERT_TRUE(CreatePipe(&options.outputReader, &options.output, &inheritable, 0));
         WriteFile(stage + "data\\install.log");
         options.passedOn =

@@ -67,7 +67,7 @@ static DWORD AwaitWatchingChild(Watched process, bool (*matches)(const wchar_t*)
     return exitCode;
 }
 
-static const LaunchOptions kPlainCaller = {NULL, NULL, NULL, false, false};
+static const LaunchOptions kPlainCaller = {NULL, NULL, NULL, false, false, NULL};
 
 // A job that ends its processes when it closes, as process managers run what they start.
 static HANDLE KillingJob(bool allowBreakaway) {
@@ -131,6 +131,33 @@ static bool Start(const wchar_t* commandLine, const wchar_t* tempFolder, Watched
     return ok;
 }
 
+// Reads a whole file; false when it cannot. The Clone's copy is held open delete-on-close, so it
+// opens only for a caller that shares its deletion.
+static bool ReadWhole(const wchar_t* path, std::string* content) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    content->clear();
+    char buffer[65536];
+    DWORD read = 0;
+    bool ok;
+    while ((ok = ReadFile(file, buffer, sizeof(buffer), &read, NULL) != FALSE) && read > 0) {
+        content->append(buffer, read);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+static bool SameBytes(const wchar_t* path, const wchar_t* expected) {
+    std::string content;
+    std::string expectedContent;
+    return ReadWhole(path, &content) && ReadWhole(expected, &expectedContent) &&
+           content == expectedContent;
+}
+
 // Whether the pipe has no writer left.
 static bool IsPipeClosed(HANDLE reader) {
     return !PeekNamedPipe(reader, NULL, 0, NULL, NULL, NULL) && GetLastError() == ERROR_BROKEN_PIPE;
@@ -141,7 +168,7 @@ static bool IsPipeClosed(HANDLE reader) {
 // Original has ended.
 static LaunchResult AwaitOriginal(Watched original, const LaunchOptions& options = kPlainCaller,
                                   HANDLE job = NULL) {
-    LaunchResult result = {true, 0, false, 0, false, false};
+    LaunchResult result = {true, 0, false, 0, false, false, false};
     Watched clone;
     result.exitCode = AwaitWatchingChild(original, IsCloneImage, &clone);
     if (job != NULL && options.jobAllowsBreakaway) {
@@ -153,6 +180,8 @@ static LaunchResult AwaitOriginal(Watched original, const LaunchOptions& options
         static wchar_t copy[32768];
         DWORD size = 32768;
         bool named = QueryFullProcessImageNameW(clone.handle, 0, copy, &size) != FALSE;
+        result.copyMatched =
+            named && options.expectedCopy != NULL && SameBytes(copy, options.expectedCopy);
         result.cloneExitCode = AwaitWatchingChild(clone, IsKeeperImage, &keeper);
         result.copyHeldAtCloneEnd = named && GetFileAttributesW(copy) != INVALID_FILE_ATTRIBUTES &&
                                     keeper.handle != NULL &&
@@ -182,7 +211,7 @@ LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder,
         }
     }
     if (!started) {
-        LaunchResult notStarted = {false, 0, false, 0, false, false};
+        LaunchResult notStarted = {false, 0, false, 0, false, false, false};
         return notStarted;
     }
     LaunchResult result = AwaitOriginal(original, caller, job);
@@ -193,7 +222,7 @@ LaunchResult Launch(const wchar_t* commandLine, const wchar_t* tempFolder,
 }
 
 InstallerResult LaunchInstaller(const wchar_t* commandLine, const wchar_t* tempFolder) {
-    InstallerResult result = {false, 0, false, {false, 0, false, 0, false, false}};
+    InstallerResult result = {false, 0, false, {false, 0, false, 0, false, false, false}};
     Watched installer;
     result.started = Start(commandLine, tempFolder, &installer);
     if (!result.started) {

@@ -17,6 +17,9 @@ struct LaunchResult {
     // Whether the Clone's copy was still there once the Clone had ended, while the program it
     // hands the copy's handle on to still ran.
     bool copyHeldAtCloneEnd;
+    // With LaunchOptions::expectedCopy: whether the Clone's copy, read while the Clone ran, held
+    // that file's bytes.
+    bool copyMatched;
 };
 
 // What a caller other than a plain one passes on to the program it starts. Launch closes its
@@ -32,6 +35,8 @@ struct LaunchOptions {
     // the job is closed as soon as the program ends; without, once everything has ended.
     bool inJob;
     bool jobAllowsBreakaway;
+    // A file that the Clone's copy should equal byte for byte, or NULL.
+    const wchar_t* expectedCopy;
 };
 
 // tempFolder, when not NULL, becomes TMP and TEMP of the started program.
