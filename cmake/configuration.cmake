@@ -146,12 +146,13 @@ file(WRITE ${CMAKE_BINARY_DIR}/selfclean-configuration.txt
     "product   ${SELFCLEAN_PRODUCT_NAME}\n"
     "describes ${SELFCLEAN_FILE_DESCRIPTION}\n")
 
-# The same configuration as an initial cache (cmake -C), for another build of the same program.
+# The same configuration as an initial cache (cmake -C), for another build of the same program;
+# forced, so that it also takes the place of what a build folder was configured with before.
 set(options_file "")
 foreach(option IN ITEMS SELFCLEAN_COUNTER_KEY SELFCLEAN_COUNTER_VALUE SELFCLEAN_COUNTER_PARENT
         SELFCLEAN_REMOVE_HOST_INI SELFCLEAN_REMOVE_KVOPTEMP SELFCLEAN_COMPANY_NAME
         SELFCLEAN_PRODUCT_NAME SELFCLEAN_FILE_DESCRIPTION)
     string(REPLACE "\\" "\\\\" value "${${option}}")
-    string(APPEND options_file "set(${option} \"${value}\" CACHE STRING \"\")\n")
+    string(APPEND options_file "set(${option} \"${value}\" CACHE STRING \"\" FORCE)\n")
 endforeach()
 file(WRITE ${CMAKE_BINARY_DIR}/selfclean-options.cmake "${options_file}")
