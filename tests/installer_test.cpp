@@ -65,17 +65,35 @@ static const DWORD kConflictingAddresses = 0xC0000018;
 static const char kConflictingAddressesSkip[] =
     "the installer's fixed base 0x400000 is taken by this machine's Wine loader";
 
-TEST(ExampleInstaller, SetupRunsOnceAndTheStagedTreeGoes) {
-    RemoveCounterKey();
-    RemoveRunOnce();
-    std::string temp = FreshFolder("installer", "tmp");
-    temp.pop_back();
-    WriteFile(temp + "\\beside.txt");
-    WriteFile(HostIni());
-    std::string stage = temp + "\\selfclean-example";
+// S:\installer\tmp\ is the installer's temporary folder, with a file beside the tree it
+// stages, selfclean-example\; HOST.INI waits in the Windows directory.
+class ExampleInstaller : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RemoveCounterKey();
+        RemoveRunOnce();
+        // Short: the start after the reboot names the staged tree three times, within 260
+        // characters.
+        temp = FreshFolder("installer", "tmp");
+        temp.pop_back();
+        WriteFile(temp + "\\beside.txt");
+        WriteFile(HostIni());
+        stage = temp + "\\selfclean-example";
+        record = temp + "\\example-setup.txt";
+    }
+    void TearDown() override {
+        DeleteFileA(HostIni().c_str());
+        RemoveRunOnce();
+    }
+    InstallerResult RunInstaller(const std::string& switches) {
+        std::string installer = "\"" + ProgramFolder() + "example_installer.exe\"" + switches;
+        return LaunchInstaller(installer.c_str(), temp.c_str());
+    }
+    std::string temp, stage, record;
+};
 
-    std::string installer = "\"" + ProgramFolder() + "example_installer.exe\"";
-    InstallerResult result = LaunchInstaller(installer.c_str(), temp.c_str());
+TEST_F(ExampleInstaller, SetupRunsOnceAndTheStagedTreeGoes) {
+    InstallerResult result = RunInstaller("");
 
     ASSERT_TRUE(result.started);
     if (result.exitCode == kConflictingAddresses && !result.selfcleanSeen) {
@@ -87,7 +105,6 @@ TEST(ExampleInstaller, SetupRunsOnceAndTheStagedTreeGoes) {
     ASSERT_TRUE(result.selfclean.cloneSeen);
     EXPECT_EQ(result.selfclean.cloneExitCode, 0u);
     // The record holds one line pair per run: the command line and the starting folder.
-    std::string record = temp + "\\example-setup.txt";
     EXPECT_EQ(ReadFile(record),
               "\"" + stage + "\\setup\\setup.exe\" 0 " + record + "\n" + stage + "\\setup\n");
     EXPECT_FALSE(Exists(stage));
@@ -95,24 +112,14 @@ TEST(ExampleInstaller, SetupRunsOnceAndTheStagedTreeGoes) {
     EXPECT_EQ(CountTemporaryCopies(temp + "\\"), 0);
     EXPECT_TRUE(Exists(temp + "\\beside.txt"));
     EXPECT_EQ(RegisteredRunOnce(), "");
-    DeleteFileA(HostIni().c_str());
 }
 
 // The whole reboot flow: the installer started with /reboot passes the switch on to the setup,
 // whose first run asks for a reboot, and registers the start after it. Nothing reboots here: the
 // test runs the registered command line itself, with the same temporary folder, as Explorer runs
 // the machine's RunOnce values at an administrator's next logon, deleting each value first.
-TEST(ExampleInstaller, RebootSwitchRegistersTheStartThatFinishesTheJob) {
-    RemoveCounterKey();
-    RemoveRunOnce();
-    std::string temp = FreshFolder("installer", "reboot-tmp");
-    temp.pop_back();
-    WriteFile(temp + "\\beside.txt");
-    WriteFile(HostIni());
-    std::string stage = temp + "\\selfclean-example";
-
-    std::string installer = "\"" + ProgramFolder() + "example_installer.exe\" /REBOOT";
-    InstallerResult result = LaunchInstaller(installer.c_str(), temp.c_str());
+TEST_F(ExampleInstaller, RebootSwitchRegistersTheStartThatFinishesTheJob) {
+    InstallerResult result = RunInstaller(" /REBOOT");
 
     ASSERT_TRUE(result.started);
     if (result.exitCode == kConflictingAddresses && !result.selfcleanSeen) {
@@ -122,7 +129,6 @@ TEST(ExampleInstaller, RebootSwitchRegistersTheStartThatFinishesTheJob) {
     ASSERT_TRUE(result.selfcleanSeen);
     EXPECT_EQ(result.selfclean.exitCode, 0u);
     EXPECT_FALSE(result.selfclean.cloneSeen);
-    std::string record = temp + "\\example-setup.txt";
     std::string run =
         "\"" + stage + "\\setup\\setup.exe\" 0 " + record + " /reboot\n" + stage + "\\setup\n";
     EXPECT_EQ(ReadFile(record), run);
@@ -150,5 +156,4 @@ TEST(ExampleInstaller, RebootSwitchRegistersTheStartThatFinishesTheJob) {
     EXPECT_EQ(CountTemporaryCopies(temp + "\\"), 0);
     EXPECT_TRUE(Exists(temp + "\\beside.txt"));
     EXPECT_EQ(RegisteredRunOnce(), "");
-    DeleteFileA(HostIni().c_str());
 }
