@@ -175,6 +175,21 @@ TEST_F(Run, FullRunRemovesTheStagedTreeAndItsCopy) {
     RemoveDirectoryA(fixedFolder.c_str());
 }
 
+// The release signed with a throwaway certificate (check-signing.sh, which also verifies the
+// signature) does the same job, from a copy that is the signed file byte for byte.
+TEST_F(Run, SignedProgramRunsFromACopyWithTheSignature) {
+    std::string signedExe = ProgramFolder() + "signed\\selfclean.exe";
+    ASSERT_NE(ReadFile(signedExe), ReadFile(ProgramFolder() + "selfclean.exe"));
+    ASSERT_TRUE(CopyTo(signedExe, setup + "selfclean.exe"));
+    std::wstring expected = Wide(signedExe);
+    LaunchOptions options = {NULL, NULL, NULL, false, false, expected.c_str()};
+    LaunchResult result = Original(0, "", NULL, &options);
+    ASSERT_TRUE(result.cloneSeen);
+    EXPECT_EQ(result.cloneExitCode, 0u);
+    EXPECT_TRUE(result.copyMatched) << "the Clone's copy is not the signed executable";
+    ExpectRemoved(temp);
+}
+
 TEST_F(Run, TemporaryFolderWithBlanks) {
     std::string blanks = base + "my temp\\";
     MakeFolders(blanks);
